@@ -1,0 +1,76 @@
+#include "json/normalize.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "json/number.h"
+#include "json/parse.h"
+#include "json/print.h"
+
+namespace quarn::json {
+
+namespace {
+
+// Rebuilds `v` with every double replaced by its read-back. Returns false when
+// the read-back fails somewhere (then the slow path finds the exact error).
+bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
+  switch (v.kind()) {
+    case Kind::Double: {
+      double d;
+      if (!reparse_double(v.as_double(), d)) return false;
+      out = d == v.as_double() && std::signbit(d) == std::signbit(v.as_double()) ? v : JsonValue::dbl(d);
+      return true;
+    }
+    case Kind::Array: {
+      if (depth >= kMaxDepth) return false;
+      auto elems = v.elements();
+      JsonValue* copy = nullptr;
+      for (std::size_t i = 0; i < elems.size(); ++i) {
+        JsonValue e;
+        if (!renormalize(elems[i], e, arena, depth + 1)) return false;
+        if (copy == nullptr && std::memcmp(&e, &elems[i], sizeof e) != 0) {
+          copy = arena.allocate_array<JsonValue>(elems.size());
+          std::memcpy(static_cast<void*>(copy), elems.data(), elems.size() * sizeof(JsonValue));
+        }
+        if (copy != nullptr) copy[i] = e;
+      }
+      out = copy != nullptr ? JsonValue::array_ref(copy, elems.size()) : v;
+      return true;
+    }
+    case Kind::Object: {
+      if (depth >= kMaxDepth) return false;
+      auto ms = v.members();
+      JsonMember* copy = nullptr;
+      for (std::size_t i = 0; i < ms.size(); ++i) {
+        JsonValue e;
+        if (!renormalize(ms[i].value, e, arena, depth + 1)) return false;
+        if (copy == nullptr && std::memcmp(&e, &ms[i].value, sizeof e) != 0) {
+          copy = arena.allocate_array<JsonMember>(ms.size());
+          std::memcpy(static_cast<void*>(copy), ms.data(), ms.size() * sizeof(JsonMember));
+        }
+        if (copy != nullptr) copy[i].value = e;
+      }
+      out = copy != nullptr ? JsonValue::object_ref(copy, ms.size()) : v;
+      return true;
+    }
+    default:
+      out = v;
+      return true;
+  }
+}
+
+}  // namespace
+
+Result<JsonValue> normalize_value(const JsonValue& value, Arena& arena) {
+  JsonValue out;
+  if (renormalize(value, out, arena, 0)) return out;
+  // Slow path: print and parse for real, so that the error (and which one
+  // comes first in the text) is exactly what the parser reports.
+  Buffer text;
+  print_json(value, text);
+  ParseError e;
+  if (parse_json_raw(text.view(), arena, StringStorage::Copy, out, e)) return out;
+  return to_module_error(ErrorKind::Serialization, text.view(), e);
+}
+
+}  // namespace quarn::json

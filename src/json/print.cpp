@@ -1,0 +1,177 @@
+#include "json/print.h"
+
+#include <charconv>
+
+#include "json/number.h"
+#include "json/scan.h"
+
+namespace quarn::json {
+
+namespace {
+
+// Escape text for bytes below 20 (hex): two characters for the named escapes,
+// six for the rest.
+struct Escape {
+  char text[6];
+  unsigned char size;
+};
+
+constexpr Escape make_escape(unsigned c) {
+  Escape e{{'\\', 'u', '0', '0', '0', '0'}, 6};
+  switch (c) {
+    case '\b': return Escape{{'\\', 'b'}, 2};
+    case '\t': return Escape{{'\\', 't'}, 2};
+    case '\n': return Escape{{'\\', 'n'}, 2};
+    case '\f': return Escape{{'\\', 'f'}, 2};
+    case '\r': return Escape{{'\\', 'r'}, 2};
+    case '"': return Escape{{'\\', '"'}, 2};
+    case '\\': return Escape{{'\\', '\\'}, 2};
+    default: break;
+  }
+  const char* hex = "0123456789abcdef";
+  e.text[4] = hex[(c >> 4) & 0xF];
+  e.text[5] = hex[c & 0xF];
+  return e;
+}
+
+struct EscapeTable {
+  Escape low[0x20];
+  Escape quote;
+  Escape backslash;
+};
+
+constexpr EscapeTable make_table() {
+  EscapeTable t{};
+  for (unsigned c = 0; c < 0x20; ++c) t.low[c] = make_escape(c);
+  t.quote = make_escape('"');
+  t.backslash = make_escape('\\');
+  return t;
+}
+
+constexpr EscapeTable kEscapes = make_table();
+
+inline const Escape& escape_for(unsigned char c) {
+  if (c == '"') return kEscapes.quote;
+  if (c == '\\') return kEscapes.backslash;
+  return kEscapes.low[c];
+}
+
+void print_uint(std::uint64_t u, Buffer& out) {
+  char* p = out.prepare(20);
+  auto r = std::to_chars(p, p + 20, u);
+  out.commit(static_cast<std::size_t>(r.ptr - p));
+}
+
+void print_int(std::int64_t i, Buffer& out) {
+  char* p = out.prepare(20);
+  auto r = std::to_chars(p, p + 20, i);
+  out.commit(static_cast<std::size_t>(r.ptr - p));
+}
+
+void print_double(double d, Buffer& out) {
+  char* p = out.prepare(kMaxDoubleText);
+  out.commit(format_double(d, p));
+}
+
+std::size_t digits_u64(std::uint64_t u) noexcept {
+  std::size_t n = 1;
+  while (u >= 10) {
+    u /= 10;
+    ++n;
+  }
+  return n;
+}
+
+std::size_t string_size(std::string_view s) noexcept {
+  std::size_t n = 2 + s.size();
+  const char* p = s.data();
+  const char* end = p + s.size();
+  for (;;) {
+    p = detail::scan_string_run(p, end);
+    if (p == end) return n;
+    n += escape_for(static_cast<unsigned char>(*p)).size - 1u;
+    ++p;
+  }
+}
+
+}  // namespace
+
+void print_string(std::string_view s, Buffer& out) {
+  out.push_back('"');
+  const char* p = s.data();
+  const char* end = p + s.size();
+  for (;;) {
+    const char* q = detail::scan_string_run(p, end);
+    out.append(p, static_cast<std::size_t>(q - p));
+    if (q == end) break;
+    const Escape& e = escape_for(static_cast<unsigned char>(*q));
+    out.append(e.text, e.size);
+    p = q + 1;
+  }
+  out.push_back('"');
+}
+
+void print_json(const JsonValue& v, Buffer& out) {
+  switch (v.kind()) {
+    case Kind::Null: out.append("null", 4); return;
+    case Kind::Bool:
+      if (v.as_bool()) out.append("true", 4);
+      else out.append("false", 5);
+      return;
+    case Kind::UInt: print_uint(v.as_uint(), out); return;
+    case Kind::Int: print_int(v.as_int(), out); return;
+    case Kind::Double: print_double(v.as_double(), out); return;
+    case Kind::String: print_string(v.as_string(), out); return;
+    case Kind::Array: {
+      out.push_back('[');
+      bool first = true;
+      for (const JsonValue& e : v.elements()) {
+        if (!first) out.push_back(',');
+        first = false;
+        print_json(e, out);
+      }
+      out.push_back(']');
+      return;
+    }
+    case Kind::Object: {
+      out.push_back('{');
+      bool first = true;
+      for (const JsonMember& m : v.members()) {
+        if (!first) out.push_back(',');
+        first = false;
+        print_string(m.name, out);
+        out.push_back(':');
+        print_json(m.value, out);
+      }
+      out.push_back('}');
+      return;
+    }
+  }
+}
+
+std::size_t printed_size(const JsonValue& v) noexcept {
+  switch (v.kind()) {
+    case Kind::Null: return 4;
+    case Kind::Bool: return v.as_bool() ? 4 : 5;
+    case Kind::UInt: return digits_u64(v.as_uint());
+    case Kind::Int: return 1 + digits_u64(0 - v.as_uint());
+    case Kind::Double: {
+      char tmp[kMaxDoubleText];
+      return format_double(v.as_double(), tmp);
+    }
+    case Kind::String: return string_size(v.as_string());
+    case Kind::Array: {
+      std::size_t n = 2;
+      for (const JsonValue& e : v.elements()) n += printed_size(e) + 1;
+      return v.size() == 0 ? n : n - 1;
+    }
+    case Kind::Object: {
+      std::size_t n = 2;
+      for (const JsonMember& m : v.members()) n += string_size(m.name) + 1 + printed_size(m.value) + 1;
+      return v.size() == 0 ? n : n - 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace quarn::json

@@ -1,0 +1,355 @@
+#include "json/reader.h"
+
+#include "json/scan.h"
+
+#include <bit>
+#include <cstring>
+
+namespace quarn::json {
+
+namespace {
+
+inline int hex_value(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, unsigned cp) {
+  char b[4];
+  std::size_t n;
+  if (cp < 0x80) {
+    b[0] = static_cast<char>(cp);
+    n = 1;
+  } else if (cp < 0x800) {
+    b[0] = static_cast<char>(0xC0 | (cp >> 6));
+    b[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    b[0] = static_cast<char>(0xE0 | (cp >> 12));
+    b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    b[0] = static_cast<char>(0xF0 | (cp >> 18));
+    b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  out.append(b, n);
+}
+
+inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+
+}  // namespace
+
+std::string position_suffix(std::string_view text, std::size_t position) {
+  if (position > text.size()) position = text.size();
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  const char* base = text.data();
+  const char* p = base;
+  const char* stop = base + position;
+  while (p < stop) {
+    const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(stop - p));
+    if (nl == nullptr) break;
+    ++line;
+    p = static_cast<const char*>(nl) + 1;
+    line_start = static_cast<std::size_t>(p - base);
+  }
+  std::string out = " at line ";
+  out += std::to_string(line);
+  out += " column ";
+  out += std::to_string(position - line_start);
+  return out;
+}
+
+ModuleError to_module_error(ErrorKind kind, std::string_view text, const ParseError& e) {
+  return ModuleError{kind, e.message + position_suffix(text, e.position)};
+}
+
+bool Reader::read_string(std::string& scratch, std::string_view& out) {
+  const char* start = cur_ + 1;  // past the opening quote
+  const char* p = detail::scan_string_run(start, end_);
+  if (p != end_ && *p == '"') [[likely]] {
+    out = std::string_view(start, static_cast<std::size_t>(p - start));
+    cur_ = p + 1;
+    return true;
+  }
+  cur_ = p;
+  if (p == end_) return fail_eof(msg::kEofString);
+  if (*p != '\\') return fail_here(msg::kControlChar);
+  return read_escaped_string(start, scratch, out);
+}
+
+bool Reader::read_hex4(unsigned& out) {
+  // `cur_` is at the first of the four digits.
+  if (end_ - cur_ < 4) {
+    cur_ = end_;
+    return fail_eof(msg::kEofString);
+  }
+  unsigned v = 0;
+  bool ok = true;
+  for (int i = 0; i < 4; ++i) {
+    int h = hex_value(cur_[i]);
+    if (h < 0) ok = false;
+    v = (v << 4) | static_cast<unsigned>(h & 0xF);
+  }
+  cur_ += 4;
+  if (!ok) return fail_at(offset(), msg::kInvalidEscape);
+  out = v;
+  return true;
+}
+
+bool Reader::read_escaped_string(const char* start, std::string& scratch, std::string_view& out) {
+  scratch.assign(start, static_cast<std::size_t>(cur_ - start));
+  for (;;) {
+    // `cur_` is at a backslash.
+    ++cur_;
+    if (cur_ == end_) return fail_eof(msg::kEofString);
+    char c = *cur_;
+    switch (c) {
+      case '"': scratch.push_back('"'); ++cur_; break;
+      case '\\': scratch.push_back('\\'); ++cur_; break;
+      case '/': scratch.push_back('/'); ++cur_; break;
+      case 'b': scratch.push_back('\b'); ++cur_; break;
+      case 'f': scratch.push_back('\f'); ++cur_; break;
+      case 'n': scratch.push_back('\n'); ++cur_; break;
+      case 'r': scratch.push_back('\r'); ++cur_; break;
+      case 't': scratch.push_back('\t'); ++cur_; break;
+      case 'u': {
+        ++cur_;
+        unsigned unit;
+        if (!read_hex4(unit)) return false;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return fail_at(offset(), msg::kLoneSurrogate);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (cur_ == end_) return fail_eof(msg::kEofString);
+          if (*cur_ != '\\') return fail_here(msg::kEndOfHexEscape);
+          ++cur_;
+          if (cur_ == end_) return fail_eof(msg::kEofString);
+          if (*cur_ != 'u') return fail_here(msg::kEndOfHexEscape);
+          ++cur_;
+          unsigned low;
+          if (!read_hex4(low)) return false;
+          if (low < 0xDC00 || low > 0xDFFF) return fail_at(offset(), msg::kLoneSurrogate);
+          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        }
+        append_utf8(scratch, unit);
+        break;
+      }
+      default: return fail_here(msg::kInvalidEscape);
+    }
+    const char* run = cur_;
+    const char* p = detail::scan_string_run(run, end_);
+    scratch.append(run, static_cast<std::size_t>(p - run));
+    cur_ = p;
+    if (p == end_) return fail_eof(msg::kEofString);
+    if (*p == '"') {
+      cur_ = p + 1;
+      out = scratch;
+      return true;
+    }
+    if (*p != '\\') return fail_here(msg::kControlChar);
+  }
+}
+
+bool Reader::read_number(JsonNumber& out) {
+  constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
+  bool negative = false;
+  if (*cur_ == '-') {
+    negative = true;
+    ++cur_;
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+  }
+  std::uint64_t s = 0;
+  std::int64_t x = 0;
+  bool dropped = false;
+  char c = *cur_;
+  if (c == '0') {
+    ++cur_;
+    if (cur_ != end_ && is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+  } else if (c >= '1' && c <= '9') {
+    // Up to 19 digits always fit; the rest are checked one by one.
+    const char* fast_end = cur_ + ((end_ - cur_) < 19 ? (end_ - cur_) : 19);
+    while (cur_ < fast_end && is_digit(*cur_)) s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+    while (cur_ != end_ && is_digit(*cur_)) {
+      unsigned d = static_cast<unsigned>(*cur_ - '0');
+      if (!dropped && (s > kCut || (s == kCut && d > 5))) dropped = true;
+      if (dropped) ++x;
+      else s = s * 10 + d;
+      ++cur_;
+    }
+  } else {
+    return fail_here(msg::kInvalidNumber);
+  }
+
+  bool is_double = false;
+  if (cur_ != end_ && *cur_ == '.') {
+    is_double = true;
+    ++cur_;
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+    if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+    bool refused = false;
+    while (cur_ != end_ && is_digit(*cur_)) {
+      unsigned d = static_cast<unsigned>(*cur_ - '0');
+      if (!refused && (s > kCut || (s == kCut && d > 5))) refused = true;
+      if (!refused) {
+        s = s * 10 + d;
+        --x;
+      }
+      ++cur_;
+    }
+  }
+
+  if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
+    is_double = true;
+    ++cur_;
+    bool exp_negative = false;
+    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) {
+      exp_negative = *cur_ == '-';
+      ++cur_;
+    }
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+    if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+    std::int64_t e = 0;
+    while (cur_ != end_ && is_digit(*cur_)) {
+      unsigned d = static_cast<unsigned>(*cur_ - '0');
+      if (e > 214748364 || (e == 214748364 && d > 7)) {
+        if (s != 0 && !exp_negative) return fail_here(msg::kOutOfRange);
+        while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+        out.kind = JsonNumber::Kind::Double;
+        out.d = negative ? -0.0 : 0.0;
+        return true;
+      }
+      e = e * 10 + d;
+      ++cur_;
+    }
+    x = exp_negative ? x - e : x + e;
+  }
+
+  if (!is_double && !dropped) {
+    if (!negative) {
+      out.kind = JsonNumber::Kind::UInt;
+      out.u = s;
+      return true;
+    }
+    if (s >= 1 && s <= (std::uint64_t{1} << 63)) {
+      out.kind = JsonNumber::Kind::Int;
+      out.i = static_cast<std::int64_t>(0 - s);
+      return true;
+    }
+    out.kind = JsonNumber::Kind::Double;
+    out.d = -static_cast<double>(s);
+    return true;
+  }
+
+  if (x > INT32_MAX) x = INT32_MAX;
+  if (x < INT32_MIN) x = INT32_MIN;
+  double f;
+  if (!decimal_to_double(s, static_cast<std::int32_t>(x), f)) return fail_at(offset(), msg::kOutOfRange);
+  out.kind = JsonNumber::Kind::Double;
+  out.d = negative ? -f : f;
+  return true;
+}
+
+bool Reader::skip_value() {
+  std::string stack;  // one byte per open container: '[' or '{'
+  std::string scratch;
+  std::string_view sv;
+  JsonNumber num;
+  for (;;) {
+    // A value starts here.
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+    switch (*cur_) {
+      case '[':
+        ++cur_;
+        skip_whitespace();
+        if (cur_ == end_) return fail_eof(msg::kEofList);
+        if (*cur_ == ']') {
+          ++cur_;
+          break;
+        }
+        stack.push_back('[');
+        continue;
+      case '{':
+        ++cur_;
+        skip_whitespace();
+        if (cur_ == end_) return fail_eof(msg::kEofObject);
+        if (*cur_ == '}') {
+          ++cur_;
+          break;
+        }
+        if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
+        if (!read_string(scratch, sv)) return false;
+        skip_whitespace();
+        if (cur_ == end_) return fail_eof(msg::kEofObject);
+        if (*cur_ != ':') return fail_here(msg::kExpectedColon);
+        ++cur_;
+        skip_whitespace();
+        stack.push_back('{');
+        continue;
+      case '"':
+        if (!read_string(scratch, sv)) return false;
+        break;
+      case 'n':
+        if (!read_literal("null", 4)) return false;
+        break;
+      case 't':
+        if (!read_literal("true", 4)) return false;
+        break;
+      case 'f':
+        if (!read_literal("false", 5)) return false;
+        break;
+      default:
+        if (*cur_ == '-' || is_digit(*cur_)) {
+          if (!read_number(num)) return false;
+          break;
+        }
+        return fail_here(msg::kExpectedValue);
+    }
+    // After a value: close containers until one continues.
+    for (;;) {
+      if (stack.empty()) return true;
+      skip_whitespace();
+      if (stack.back() == '[') {
+        if (cur_ == end_) return fail_eof(msg::kEofList);
+        char c = *cur_;
+        if (c == ']') {
+          ++cur_;
+          stack.pop_back();
+          continue;
+        }
+        if (c != ',') return fail_here(msg::kExpectedListEnd);
+        ++cur_;
+        skip_whitespace();
+        if (cur_ == end_) return fail_eof(msg::kEofValue);
+        if (*cur_ == ']') return fail_here(msg::kTrailingComma);
+        break;
+      }
+      if (cur_ == end_) return fail_eof(msg::kEofObject);
+      char c = *cur_;
+      if (c == '}') {
+        ++cur_;
+        stack.pop_back();
+        continue;
+      }
+      if (c != ',') return fail_here(msg::kExpectedObjectEnd);
+      ++cur_;
+      skip_whitespace();
+      if (cur_ == end_) return fail_eof(msg::kEofValue);
+      if (*cur_ == '}') return fail_here(msg::kTrailingComma);
+      if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
+      if (!read_string(scratch, sv)) return false;
+      skip_whitespace();
+      if (cur_ == end_) return fail_eof(msg::kEofObject);
+      if (*cur_ != ':') return fail_here(msg::kExpectedColon);
+      ++cur_;
+      skip_whitespace();
+      break;
+    }
+  }
+}
+
+}  // namespace quarn::json

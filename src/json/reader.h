@@ -1,0 +1,135 @@
+// The JSON token reader: the lexical half of the module's one JSON parser.
+//
+// `parse_json` (json/parse.h) builds values from these primitives, and the
+// schema merges reader (payload/merge_rules.h) uses the same primitives to read
+// its text in one pass, so both accept exactly the same grammar and report the
+// same messages at the same positions.
+//
+// Positions: every failure records P, the number of bytes of the text that
+// count as read when the fault is found: for a byte that does not fit, the
+// bytes up to and including it; when the text ends too early, the text's
+// length. `describe` turns P into the " at line L column C" suffix.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "json/number.h"
+#include "json/value.h"
+#include "module/error.h"
+
+namespace quarn::json {
+
+// Parser messages.
+namespace msg {
+inline constexpr const char* kEofList = "EOF while parsing a list";
+inline constexpr const char* kEofObject = "EOF while parsing an object";
+inline constexpr const char* kEofString = "EOF while parsing a string";
+inline constexpr const char* kEofValue = "EOF while parsing a value";
+inline constexpr const char* kExpectedColon = "expected `:`";
+inline constexpr const char* kExpectedListEnd = "expected `,` or `]`";
+inline constexpr const char* kExpectedObjectEnd = "expected `,` or `}`";
+inline constexpr const char* kExpectedIdent = "expected ident";
+inline constexpr const char* kExpectedValue = "expected value";
+inline constexpr const char* kInvalidEscape = "invalid escape";
+inline constexpr const char* kInvalidNumber = "invalid number";
+inline constexpr const char* kOutOfRange = "number out of range";
+inline constexpr const char* kControlChar =
+    "control character (\\u0000-\\u001F) found while parsing a string";
+inline constexpr const char* kKeyMustBeString = "key must be a string";
+inline constexpr const char* kLoneSurrogate = "lone leading surrogate in hex escape";
+inline constexpr const char* kTrailingComma = "trailing comma";
+inline constexpr const char* kTrailingChars = "trailing characters";
+inline constexpr const char* kEndOfHexEscape = "unexpected end of hex escape";
+inline constexpr const char* kRecursionLimit = "recursion limit exceeded";
+}  // namespace msg
+
+// Containers may be nested this deep; opening one more is an error.
+inline constexpr int kMaxDepth = 127;
+
+struct ParseError {
+  std::string message;
+  std::size_t position;  // P, see above
+};
+
+// " at line L column C" for position P in `text`.
+std::string position_suffix(std::string_view text, std::size_t position);
+
+// A ModuleError of `kind` whose message is the parse error's message followed
+// by its position suffix.
+ModuleError to_module_error(ErrorKind kind, std::string_view text, const ParseError& e);
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) noexcept
+      : begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()) {}
+
+  std::string_view text() const noexcept { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
+  std::size_t offset() const noexcept { return static_cast<std::size_t>(cur_ - begin_); }
+  bool at_end() const noexcept { return cur_ == end_; }
+  // The current byte; the caller checks `at_end()` first.
+  char peek() const noexcept { return *cur_; }
+  void advance() noexcept { ++cur_; }
+
+  void skip_whitespace() noexcept {
+    while (cur_ != end_) {
+      char c = *cur_;
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return;
+      ++cur_;
+    }
+  }
+
+  // Failure helpers: record the error and return false.
+  // At the current byte (P counts it):
+  [[gnu::cold]] bool fail_here(const char* message) { return fail_at(offset() + 1, message); }
+  // With the text ended (P is the text's length):
+  [[gnu::cold]] bool fail_eof(const char* message) {
+    return fail_at(static_cast<std::size_t>(end_ - begin_), message);
+  }
+  [[gnu::cold]] bool fail_at(std::size_t position, std::string message) {
+    error_.message = std::move(message);
+    error_.position = position;
+    return false;
+  }
+  const ParseError& error() const noexcept { return error_; }
+  ParseError& error() noexcept { return error_; }
+
+  // Reads the literal `word` ("null", "true", "false") whose first byte is
+  // current. Fails with "expected ident" at a wrong byte, and with "EOF while
+  // parsing a value" when the text ends inside it.
+  bool read_literal(const char* word, std::size_t len) {
+    for (std::size_t i = 0; i < len; ++i) {
+      if (cur_ == end_) return fail_eof(msg::kEofValue);
+      if (*cur_ != word[i]) return fail_here(msg::kExpectedIdent);
+      ++cur_;
+    }
+    return true;
+  }
+
+  // Reads a string whose opening quote is current. On success `out` is the
+  // decoded content: a view into the text when the string has no escapes,
+  // else a view of `scratch`, which is overwritten.
+  bool read_string(std::string& scratch, std::string_view& out);
+
+  // Reads a number whose first byte ('-' or a digit) is current.
+  bool read_number(JsonNumber& out);
+
+  // Passes over one well-formed value without building it, with no nesting
+  // limit and no recursion. Whitespace before the value must already be
+  // skipped.
+  bool skip_value();
+
+ private:
+  bool read_escaped_string(const char* start, std::string& scratch, std::string_view& out);
+  bool read_hex4(unsigned& out);
+
+  const char* begin_;
+  const char* cur_;
+  const char* end_;
+  ParseError error_;
+};
+
+}  // namespace quarn::json

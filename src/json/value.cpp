@@ -1,0 +1,91 @@
+#include "json/value.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarn::json {
+
+const JsonValue* JsonValue::find(std::string_view name) const noexcept {
+  JsonObject ms = members();
+  auto it = std::lower_bound(ms.begin(), ms.end(), name,
+                             [](const JsonMember& m, std::string_view n) { return m.name < n; });
+  if (it != ms.end() && it->name == name) return &it->value;
+  return nullptr;
+}
+
+JsonValue make_array(Arena& arena, std::span<const JsonValue> elems) {
+  if (elems.empty()) return JsonValue::array_ref(nullptr, 0);
+  JsonValue* out = arena.allocate_array<JsonValue>(elems.size());
+  std::memcpy(static_cast<void*>(out), elems.data(), elems.size() * sizeof(JsonValue));
+  return JsonValue::array_ref(out, elems.size());
+}
+
+JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members) {
+  if (members.empty()) return JsonValue::object_ref(nullptr, 0);
+  JsonMember* out = arena.allocate_array<JsonMember>(members.size());
+  std::memcpy(static_cast<void*>(out), members.data(), members.size() * sizeof(JsonMember));
+  return JsonValue::object_ref(out, members.size());
+}
+
+JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
+  const std::size_t n = ms.size();
+  auto less = [](const JsonMember& a, const JsonMember& b) { return a.name < b.name; };
+  bool ascending = true;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (!(ms[i - 1].name < ms[i].name)) {
+      ascending = false;
+      break;
+    }
+  }
+  if (ascending) return make_object_sorted(arena, ms);
+
+  bool descending = true;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (!(ms[i].name < ms[i - 1].name)) {
+      descending = false;
+      break;
+    }
+  }
+  if (descending) {
+    std::reverse(ms.begin(), ms.end());
+    return make_object_sorted(arena, ms);
+  }
+
+  std::stable_sort(ms.begin(), ms.end(), less);
+  // Keep the last member of every run of equal names.
+  std::size_t w = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    if (r + 1 < n && ms[r + 1].name == ms[r].name) continue;
+    ms[w++] = ms[r];
+  }
+  return make_object_sorted(arena, ms.first(w));
+}
+
+bool equal(const JsonValue& a, const JsonValue& b) noexcept {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Kind::Null: return true;
+    case Kind::Bool: return a.as_bool() == b.as_bool();
+    case Kind::UInt:
+    case Kind::Int: return a.as_uint() == b.as_uint();
+    case Kind::Double: return a.as_double() == b.as_double();
+    case Kind::String: return a.as_string() == b.as_string();
+    case Kind::Array: {
+      if (a.size() != b.size()) return false;
+      auto ea = a.elements(), eb = b.elements();
+      for (std::size_t i = 0; i < ea.size(); ++i)
+        if (!equal(ea[i], eb[i])) return false;
+      return true;
+    }
+    case Kind::Object: {
+      if (a.size() != b.size()) return false;
+      auto ma = a.members(), mb = b.members();
+      for (std::size_t i = 0; i < ma.size(); ++i)
+        if (ma[i].name != mb[i].name || !equal(ma[i].value, mb[i].value)) return false;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace quarn::json

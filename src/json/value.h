@@ -1,0 +1,166 @@
+// The JSON value model.
+//
+// A `JsonValue` is a 16-byte tagged handle: null, boolean, one of three number
+// kinds, or a string / array / object that points at storage in an Arena
+// (json/arena.h). Values are immutable once built and never own what they point
+// at, so copying a value is a shallow copy and sub-trees may be shared between
+// values that live in the same arena.
+//
+// Numbers keep their kind: a non-negative integer (unsigned 64-bit), a negative
+// integer (signed 64-bit, always below 0) and a finite double are distinct, so 1
+// and 1.0 are different values. Objects hold their members sorted by name in
+// ascending byte order with unique names; every constructor below keeps that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "json/arena.h"
+
+namespace quarn::json {
+
+enum class Kind : std::uint8_t { Null, Bool, UInt, Int, Double, String, Array, Object };
+
+struct JsonMember;
+
+// One JSON number: the parser's output for a number token.
+struct JsonNumber {
+  enum class Kind : std::uint8_t { UInt, Int, Double };
+  Kind kind;
+  union {
+    std::uint64_t u;  // Kind::UInt
+    std::int64_t i;   // Kind::Int, always < 0
+    double d;         // Kind::Double, always finite
+  };
+};
+
+class JsonValue {
+ public:
+  constexpr JsonValue() noexcept : tag_(static_cast<std::uint64_t>(Kind::Null)), u_(0) {}
+
+  static constexpr JsonValue null() noexcept { return JsonValue(); }
+  static constexpr JsonValue boolean(bool b) noexcept { return JsonValue(Kind::Bool, 0, b ? 1u : 0u); }
+  static constexpr JsonValue uint(std::uint64_t u) noexcept { return JsonValue(Kind::UInt, 0, u); }
+  // A signed integer; values of 0 and above become the non-negative kind.
+  static constexpr JsonValue integer(std::int64_t i) noexcept {
+    return i < 0 ? JsonValue(Kind::Int, 0, static_cast<std::uint64_t>(i))
+                 : JsonValue(Kind::UInt, 0, static_cast<std::uint64_t>(i));
+  }
+  // Caller guarantees `d` is finite.
+  static JsonValue dbl(double d) noexcept {
+    JsonValue v(Kind::Double, 0, 0);
+    v.d_ = d;
+    return v;
+  }
+  static JsonValue number(const JsonNumber& n) noexcept {
+    switch (n.kind) {
+      case JsonNumber::Kind::UInt: return uint(n.u);
+      case JsonNumber::Kind::Int: return JsonValue(Kind::Int, 0, static_cast<std::uint64_t>(n.i));
+      case JsonNumber::Kind::Double: break;
+    }
+    return dbl(n.d);
+  }
+  // A string that refers to `s` without copying: the bytes must outlive every
+  // use of the value (arena storage, or text the caller keeps alive).
+  static JsonValue string_ref(std::string_view s) noexcept {
+    JsonValue v(Kind::String, s.size(), 0);
+    v.s_ = s.data();
+    return v;
+  }
+  // A string whose bytes are copied into `arena`.
+  static JsonValue string_copy(Arena& arena, std::string_view s) {
+    return string_ref(std::string_view(arena.copy_bytes(s), s.size()));
+  }
+  // An array over `n` elements stored at `elems` (arena storage).
+  static JsonValue array_ref(const JsonValue* elems, std::size_t n) noexcept {
+    JsonValue v(Kind::Array, n, 0);
+    v.a_ = elems;
+    return v;
+  }
+  // An object over `n` members stored at `members`, which must already be
+  // sorted by name in ascending byte order with unique names.
+  static JsonValue object_ref(const JsonMember* members, std::size_t n) noexcept {
+    JsonValue v(Kind::Object, n, 0);
+    v.o_ = members;
+    return v;
+  }
+
+  Kind kind() const noexcept { return static_cast<Kind>(tag_ & 0xff); }
+  bool is_null() const noexcept { return kind() == Kind::Null; }
+  bool is_string() const noexcept { return kind() == Kind::String; }
+  bool is_array() const noexcept { return kind() == Kind::Array; }
+  bool is_object() const noexcept { return kind() == Kind::Object; }
+  bool is_number() const noexcept {
+    Kind k = kind();
+    return k == Kind::UInt || k == Kind::Int || k == Kind::Double;
+  }
+
+  bool as_bool() const noexcept { return u_ != 0; }
+  std::uint64_t as_uint() const noexcept { return u_; }
+  std::int64_t as_int() const noexcept { return static_cast<std::int64_t>(u_); }
+  double as_double() const noexcept { return d_; }
+  // The number as the nearest double (integers rounded half to even).
+  double to_double() const noexcept {
+    switch (kind()) {
+      case Kind::UInt: return static_cast<double>(u_);
+      case Kind::Int: return static_cast<double>(static_cast<std::int64_t>(u_));
+      default: return d_;
+    }
+  }
+  std::string_view as_string() const noexcept { return {s_, size()}; }
+  // Element or member count of a container, byte length of a string.
+  std::size_t size() const noexcept { return static_cast<std::size_t>(tag_ >> 8); }
+  std::span<const JsonValue> elements() const noexcept { return {a_, size()}; }
+  inline std::span<const JsonMember> members() const noexcept;
+  // The member named `name`, or nullptr (binary search; objects only).
+  const JsonValue* find(std::string_view name) const noexcept;
+
+ private:
+  constexpr JsonValue(Kind k, std::size_t size, std::uint64_t u) noexcept
+      : tag_(static_cast<std::uint64_t>(k) | (static_cast<std::uint64_t>(size) << 8)), u_(u) {}
+
+  std::uint64_t tag_;  // kind in the low byte, size above it
+  union {
+    std::uint64_t u_;
+    double d_;
+    const char* s_;
+    const JsonValue* a_;
+    const JsonMember* o_;
+  };
+};
+
+struct JsonMember {
+  std::string_view name;
+  JsonValue value;
+};
+
+inline std::span<const JsonMember> JsonValue::members() const noexcept { return {o_, size()}; }
+
+// The members of an object value, in ascending name byte order.
+using JsonObject = std::span<const JsonMember>;
+
+// An array whose elements are copied from `elems` into `arena`.
+JsonValue make_array(Arena& arena, std::span<const JsonValue> elems);
+
+// An object built from members in any order: `members` is sorted in place by
+// name (stable), a later member replaces an earlier one of the same name, and
+// the surviving members are copied into `arena`. O(n log n), O(n) when the
+// members are already ascending or strictly descending.
+JsonValue make_object(Arena& arena, std::span<JsonMember> members);
+
+// An object from members that are already sorted with unique names (copied).
+JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members);
+
+// Deep structural equality (numbers must match in kind and value; doubles
+// compare by value, so 0.0 == -0.0).
+bool equal(const JsonValue& a, const JsonValue& b) noexcept;
+
+// A JSON value together with the arena that holds its storage.
+struct JsonDocument {
+  Arena arena;
+  JsonValue root;
+};
+
+}  // namespace quarn::json

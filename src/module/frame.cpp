@@ -1,0 +1,303 @@
+#include "module/frame.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace quarn::frame {
+
+namespace {
+
+// Interned attribute names, created once and kept for the process.
+PyObject* interned(PyObject*& slot, const char* name) {
+  if (slot == nullptr) slot = PyUnicode_InternFromString(name);
+  return slot;
+}
+PyObject* g_qualname = nullptr;
+PyObject* g_module = nullptr;
+PyObject* g_name = nullptr;
+PyObject* g_bool = nullptr;
+PyObject* g_panic_class = nullptr;
+
+constexpr const char* kPanicDoc =
+    "The exception raised when the module hits an internal failure.\n\n"
+    "It derives from BaseException, not Exception, so that it propagates like SystemExit "
+    "instead of being caught by handlers of ordinary errors.";
+
+[[noreturn]] void die() noexcept {
+  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+// Re-raises a pending TypeError (exactly that class) as
+// TypeError("argument '<name>': <message>") with the same cause.
+bool conversion_failed(const Param& p) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyErr_NormalizeException(&type, &value, &tb);
+  Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value), owned_tb = Ref::steal(tb);
+  if (type != PyExc_TypeError || value == nullptr) {
+    PyErr_Restore(owned_type.release(), owned_value.release(), owned_tb.release());
+    return false;
+  }
+  Ref text = Ref::steal(PyObject_Str(value));
+  if (!text) return false;
+  Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", p.name, text.get()));
+  if (!message) return false;
+  Ref replacement = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+  if (!replacement) return false;
+  PyObject* cause = PyException_GetCause(value);  // new reference or null
+  if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals `cause`
+  PyErr_SetObject(PyExc_TypeError, replacement.get());
+  return false;
+}
+
+bool cast_failed(const Param& p, PyObject* obj, const char* target) {
+  std::string name = type_name(obj);
+  PyErr_Format(PyExc_TypeError, "'%s' object cannot be cast as '%s'", name.c_str(), target);
+  return conversion_failed(p);
+}
+
+PyObject* panic_class() {
+  if (g_panic_class == nullptr) {
+    g_panic_class =
+        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+  }
+  return g_panic_class;
+}
+
+}  // namespace
+
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
+  const std::size_t n = sig.params.size();
+  const Py_ssize_t given = args != nullptr ? PyTuple_Size(args) : 0;
+  if (given < 0) return false;
+  if (static_cast<std::size_t>(given) > n) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", sig.function, n,
+                 given, given == 1 ? "was" : "were");
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < given; ++i) slots[i] = Ref::borrow(PyTuple_GetItem(args, i));
+
+  if (kwargs != nullptr) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+      std::size_t index = n;
+      Py_ssize_t len = 0;
+      const char* name = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &len) : nullptr;
+      if (name == nullptr) {
+        PyErr_Clear();
+      } else {
+        std::string_view k(name, static_cast<std::size_t>(len));
+        for (std::size_t i = 0; i < n; ++i) {
+          if (k == sig.params[i].name) {
+            index = i;
+            break;
+          }
+        }
+      }
+      if (index == n) {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.function, key);
+        return false;
+      }
+      if (slots[index]) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function,
+                     sig.params[index].name);
+        return false;
+      }
+      slots[index] = Ref::borrow(value);
+    }
+  }
+
+  std::size_t missing = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (!slots[i]) ++missing;
+  if (missing == 0) return true;
+  std::string list;
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (slots[i]) continue;
+    if (seen > 0) {
+      if (missing == 2) list += " and ";
+      else if (seen + 1 == missing) list += ", and ";
+      else list += ", ";
+    }
+    list += '\'';
+    list += sig.params[i].name;
+    list += '\'';
+    ++seen;
+  }
+  PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.function, missing,
+               missing == 1 ? "" : "s", list.c_str());
+  return false;
+}
+
+std::string type_name(PyObject* obj) {
+  static constexpr const char* kUnknown = "<failed to extract type name>";
+  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
+  if (!name || !PyUnicode_Check(name.get())) {
+    PyErr_Clear();
+    return kUnknown;
+  }
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &len);
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return kUnknown;
+  }
+  return std::string(utf8, static_cast<std::size_t>(len));
+}
+
+bool to_text(const Param& p, PyObject* obj, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) return cast_failed(p, obj, "str");
+  Py_ssize_t len = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
+  if (utf8 == nullptr) return conversion_failed(p);
+  out = std::string_view(utf8, static_cast<std::size_t>(len));
+  return true;
+}
+
+bool to_opt_text(const Param& p, PyObject* obj, std::optional<std::string_view>& out) {
+  if (obj == Py_None) {
+    out.reset();
+    return true;
+  }
+  std::string_view s;
+  if (!to_text(p, obj, s)) return false;
+  out = s;
+  return true;
+}
+
+bool to_int64(const Param& p, PyObject* obj, std::int64_t& out) {
+  Ref index;
+  PyObject* number = obj;
+  if (!PyLong_Check(obj)) {
+    index = Ref::steal(PyNumber_Index(obj));
+    if (!index) return conversion_failed(p);
+    number = index.get();
+  }
+  long long v = PyLong_AsLongLong(number);
+  if (v == -1 && PyErr_Occurred()) return conversion_failed(p);
+  out = v;
+  return true;
+}
+
+bool to_int32(const Param& p, PyObject* obj, std::int32_t& out) {
+  std::int64_t v;
+  if (!to_int64(p, obj, v)) return false;
+  if (v < INT32_MIN || v > INT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
+    return false;
+  }
+  out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+bool is_numpy_bool(PyObject* obj) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  Ref module = Ref::steal(PyObject_GetAttr(type, interned(g_module, "__module__")));
+  if (!module || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  if (PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
+  Ref name = Ref::steal(PyObject_GetAttr(type, interned(g_name, "__name__")));
+  if (!name || !PyUnicode_Check(name.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+}
+
+int numpy_bool_value(PyObject* obj) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  Ref method = Ref::steal(PyObject_GetAttr(type, interned(g_bool, "__bool__")));
+  if (!method) {
+    PyErr_Clear();
+    std::string name = type_name(obj);
+    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion", name.c_str());
+    return -1;
+  }
+  Ref value = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
+  if (!value) return -1;
+  if (value.get() == Py_True) return 1;
+  if (value.get() == Py_False) return 0;
+  std::string name = type_name(value.get());
+  PyErr_Format(PyExc_TypeError, "__bool__ should return bool, returned %s", name.c_str());
+  return -1;
+}
+
+bool to_bool(const Param& p, PyObject* obj, bool& out) {
+  if (obj == Py_True) {
+    out = true;
+    return true;
+  }
+  if (obj == Py_False) {
+    out = false;
+    return true;
+  }
+  if (!is_numpy_bool(obj)) return cast_failed(p, obj, "bool");
+  int v = numpy_bool_value(obj);
+  if (v < 0) return conversion_failed(p);
+  out = v == 1;
+  return true;
+}
+
+PyObject* raise(const ModuleError& e) {
+  std::string text = to_string(e);
+  Ref s = Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!s) return nullptr;
+  PyErr_SetObject(PyExc_ValueError, s.get());
+  return nullptr;
+}
+
+PyObject* raise(const PyFailure& f, const char* function) {
+  PyObject* cls = nullptr;
+  switch (f.kind) {
+    case PyFailure::Kind::Pending:
+      if (PyErr_Occurred() == nullptr) return panic(function, "failure reported without an exception");
+      return nullptr;
+    case PyFailure::Kind::Module: return raise(ModuleError{f.module_kind, f.message});
+    case PyFailure::Kind::Panic: return panic(function, f.message);
+    case PyFailure::Kind::TypeError: cls = PyExc_TypeError; break;
+    case PyFailure::Kind::ValueError: cls = PyExc_ValueError; break;
+    case PyFailure::Kind::RecursionError: cls = PyExc_RecursionError; break;
+  }
+  Ref s = Ref::steal(PyUnicode_FromStringAndSize(f.message.data(), static_cast<Py_ssize_t>(f.message.size())));
+  if (!s) return nullptr;
+  PyErr_SetObject(cls, s.get());
+  return nullptr;
+}
+
+PyObject* not_implemented(const char* function) {
+  PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", function);
+  return nullptr;
+}
+
+PyObject* panic(const char* function, std::string_view message) noexcept {
+  try {
+    std::fprintf(stderr, "quarn_core: internal failure in %s(): %.*s\n", function,
+                 static_cast<int>(message.size()), message.data());
+    std::fflush(stderr);
+    PyObject* cls = panic_class();
+    if (cls == nullptr) die();
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (!text) die();
+    PyErr_SetObject(cls, text.get());
+  } catch (...) {
+    die();
+  }
+  return nullptr;
+}
+
+PyObject* result(PyObject* obj, const char* function) noexcept {
+  if (obj != nullptr) return obj;
+  PyErr_Clear();
+  return panic(function, "Python API call failed");
+}
+
+}  // namespace quarn::frame

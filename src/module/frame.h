@@ -1,0 +1,91 @@
+// The call frame: binding call arguments to parameters, converting them by
+// parameter kind, raising failures, and the guard that keeps C++ exceptions
+// out of the interpreter.
+//
+// All functions here expect the interpreter lock to be held. Functions that
+// return `bool` return false with the interpreter's error indicator set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "module/error.h"
+#include "module/pyfailure.h"
+#include "module/pyref.h"
+#include "module/python.h"
+
+namespace quarn::frame {
+
+enum class ParamKind : std::uint8_t { Text, OptText, Int32, Int64, Bool, Object, OptObject };
+
+struct Param {
+  const char* name;
+  ParamKind kind;
+};
+
+struct Signature {
+  const char* function;  // plain name, as in the messages
+  std::span<const Param> params;
+};
+
+// Binds positional and keyword arguments to `sig.params`. On success every
+// slot holds an owned reference to its argument. Raises TypeError with the
+// interpreter's usual texts for too many positional arguments, unknown or
+// repeated keywords and missing arguments.
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots);
+
+// Parameter conversions. A failure whose class is exactly TypeError is raised
+// again as TypeError("argument '<name>': <message>"), keeping the cause;
+// other failures (overflow, encoding) pass unchanged.
+//
+// The text is the object's UTF-8 form, valid while the object lives (the
+// caller's slot keeps it alive).
+bool to_text(const Param& p, PyObject* obj, std::string_view& out);
+bool to_opt_text(const Param& p, PyObject* obj, std::optional<std::string_view>& out);
+bool to_int32(const Param& p, PyObject* obj, std::int32_t& out);
+bool to_int64(const Param& p, PyObject* obj, std::int64_t& out);
+bool to_bool(const Param& p, PyObject* obj, bool& out);
+// `None` gives nullptr; any other object itself (borrowed from the slot).
+inline PyObject* to_opt_object(PyObject* obj) noexcept { return obj == Py_None ? nullptr : obj; }
+
+// The qualified name of `obj`'s type, or "<failed to extract type name>".
+std::string type_name(PyObject* obj);
+
+// True for an instance of a NumPy boolean scalar type (module "numpy", name
+// "bool_" or "bool"), recognised without importing NumPy.
+bool is_numpy_bool(PyObject* obj);
+// Calls the type's `__bool__` on a NumPy boolean; -1 with an error set on
+// failure (TypeError when the type has none or it returns a non-bool).
+int numpy_bool_value(PyObject* obj);
+
+// Raising. Each returns nullptr so that entries can `return raise(...)`.
+PyObject* raise(const ModuleError& e);
+PyObject* raise(const PyFailure& f, const char* function);
+PyObject* not_implemented(const char* function);
+
+// Turns an internal failure into PanicException(message), with a short report
+// on standard error naming `function`. A failure while doing so ends the
+// process with "uncaught panic at ffi boundary".
+PyObject* panic(const char* function, std::string_view message) noexcept;
+
+// A new result object, or PanicException if the interpreter could not create
+// it (only when out of memory).
+PyObject* result(PyObject* obj, const char* function) noexcept;
+
+// Runs `body` and converts any C++ exception into PanicException.
+template <class F>
+PyObject* guard(const char* function, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    return panic(function, e.what());
+  } catch (...) {
+    return panic(function, "panic from Rust code");
+  }
+}
+
+}  // namespace quarn::frame
