@@ -11,6 +11,7 @@
 
 #include "json/canonical.h"
 #include "module/frame.h"
+#include "payload/export_payload.h"
 
 namespace quarn {
 namespace {
@@ -198,7 +199,14 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), payload) ||
         !frame::to_opt_text(sig.params[1], slots[1].get(), merges))
       return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = payload::process_export_payload(payload, merges);
+    if (!r) return frame::raise(r.error());
+    std::string_view bytes = r->struct_bytes.view();
+    return frame::result(
+        new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()), new_str(json::as_view(r->value_hash)),
+                      new_str(r->schema_text()), new_str(json::as_view(r->schema_hash)),
+                      PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))}),
+        sig.function);
   });
 }
 
