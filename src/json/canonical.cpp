@@ -6,17 +6,11 @@
 
 namespace quarn::json {
 
-namespace {
-
-// Parses and normalizes `text` into `arena`. Strings borrow from `text`, which
-// the callers keep alive for as long as the value is used.
 Result<JsonValue> parse_normalized(std::string_view text, Arena& arena) {
   Result<JsonValue> parsed = parse_json(text, arena, StringStorage::Borrow);
   if (!parsed) return std::move(parsed).error();
   return normalize_value(*parsed, arena);
 }
-
-}  // namespace
 
 Result<Buffer> canonical_json_text(std::string_view text) {
   Arena arena(text.size() + 256);
