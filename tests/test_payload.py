@@ -123,10 +123,15 @@ def test_struct_bytes_table(payload, hexbytes):
     assert q.process_export_payload(payload, None)[5].hex() == hexbytes
 
 
+# Keys are not empty here: protobuf writes an empty map key, the module leaves it
+# out (the table above pins that).
+keys = st.text(min_size=1, max_size=3)
+
+
 @settings(max_examples=200, deadline=None)
-@given(st.dictionaries(st.text(max_size=3), st.recursive(
+@given(st.dictionaries(keys, st.recursive(
     st.none() | st.booleans() | st.integers(-2**63, 2**64 - 1) | st.floats(allow_nan=False, allow_infinity=False)
-    | st.text(max_size=3), lambda c: st.lists(c, max_size=3) | st.dictionaries(st.text(max_size=3), c, max_size=3),
+    | st.text(max_size=3), lambda c: st.lists(c, max_size=3) | st.dictionaries(keys, c, max_size=3),
     max_leaves=8), max_size=4))
 def test_struct_bytes_of_the_normalized_payload_not_the_merged(value):
     value["m"] = "eyJ4IjoxfQ=="

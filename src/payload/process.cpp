@@ -10,12 +10,7 @@
 #include "json/print.h"
 #include "payload/base64.h"
 #include "payload/utf8.h"
-
-namespace quarn::proto {
-// The encoded google.protobuf.Struct of a JSON object (empty for any other
-// value). Defined with the Struct encoder.
-json::Buffer struct_bytes_from_json(const json::JsonValue& value);
-}  // namespace quarn::proto
+#include "proto/struct.h"
 
 namespace quarn::payload {
 
