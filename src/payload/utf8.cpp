@@ -51,22 +51,39 @@ inline std::size_t sequence_at(const Byte* p, const Byte* end, std::size_t& bad)
   return need;
 }
 
-// The end of the well-formed run that starts at `p`.
+// The end of the well-formed run that starts at `p`. ASCII is checked eight
+// bytes at a time; two- and three-byte sequences with plain continuation
+// bytes are taken inline, and only the rest go through `sequence_at`.
 inline const Byte* valid_run_end(const Byte* p, const Byte* end) noexcept {
-  for (;;) {
-    while (end - p >= 8) {
+  while (p != end) {
+    if (end - p >= 8) {
       std::uint64_t v;
       std::memcpy(&v, p, 8);
-      if ((v & 0x8080808080808080ull) != 0) break;
-      p += 8;
+      if ((v & 0x8080808080808080ull) == 0) {
+        p += 8;
+        continue;
+      }
     }
-    while (p != end && *p < 0x80) ++p;
-    if (p == end) return p;
+    const Byte c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    const std::size_t avail = static_cast<std::size_t>(end - p);
+    if (c >= 0xC2 && c <= 0xDF && avail >= 2 && (p[1] & 0xC0) == 0x80) {
+      p += 2;
+      continue;
+    }
+    if (c >= 0xE1 && c <= 0xEF && c != 0xED && avail >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+      p += 3;
+      continue;
+    }
     std::size_t bad;
-    std::size_t len = sequence_at(p, end, bad);
+    const std::size_t len = sequence_at(p, end, bad);
     if (len == 0) return p;
     p += len;
   }
+  return p;
 }
 
 // Calls `run(begin, length)` for every well-formed run and `replace()` for
