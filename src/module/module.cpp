@@ -210,11 +210,10 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
       return nullptr;
     auto r = payload::process_export_payload(payload, merges);
     if (!r) return frame::raise(r.error());
-    std::string_view bytes = r->struct_bytes.view();
     return frame::result(
         new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()), new_str(json::as_view(r->value_hash)),
                       new_str(r->schema_text()), new_str(json::as_view(r->schema_hash)),
-                      PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))}),
+                      new_bytes(r->struct_bytes.view())}),
         sig.function);
   });
 }

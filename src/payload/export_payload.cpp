@@ -13,6 +13,8 @@ Result<ExportPayload> process_export_payload(std::string_view payload_json,
   Result<json::JsonValue> payload = json::parse_json(payload_json, arena, json::StringStorage::Borrow);
   if (!payload) return std::move(payload).error();
   ExportPayload out;
+  // The canonical text is about as long as the text it came from.
+  out.texts.normalized.reserve(payload_json.size() + 128);
   Result<ProcessedPayload> r = process_payload_value(*payload, schema_merges_json, arena, &out.texts);
   if (!r) return std::move(r).error();
   out.value_hash = r->value_hash;

@@ -148,9 +148,11 @@ class SchemaBuilder {
   JsonValue leaves_[8];  // by type code; null until built
 };
 
-void print_into(const JsonValue& v, json::Buffer& out) {
+// `size_hint`: the expected length, reserved up front; the printer grows the
+// buffer past it when needed.
+void print_into(const JsonValue& v, json::Buffer& out, std::size_t size_hint) {
   out.clear();
-  out.reserve(json::printed_size(v));
+  out.reserve(size_hint);
   json::print_json(v, out);
 }
 
@@ -202,11 +204,11 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
 
   json::HashText value_hash, schema_hash;
   if (printed != nullptr) {
-    print_into(*normalized, printed->normalized);
+    print_into(*normalized, printed->normalized, 128);
     printed->merged_is_normalized = same_handle(merged, *normalized);
     if (printed->merged_is_normalized) printed->merged.clear();
-    else print_into(merged, printed->merged);
-    print_into(schema, printed->schema);
+    else print_into(merged, printed->merged, printed->normalized.size() + 128);
+    print_into(schema, printed->schema, 128);
     value_hash = json::sha256_hex(printed->merged_text());
     schema_hash = json::sha256_hex(printed->schema.view());
   } else {
