@@ -57,7 +57,6 @@ JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, json::
 }
 
 // ---- schema ----------------------------------------------------------------
-
 constexpr std::uint64_t type_code(Kind k) noexcept {
   switch (k) {
     case Kind::Null: return 4;
