@@ -133,6 +133,7 @@ template <bool Normalize>
 struct Printer {
   Buffer& out;
   bool ok = true;
+  bool moved = false;  // some double read back as another one
 
   void dbl(const JsonValue& v) {
     const double d = v.as_double();
@@ -150,6 +151,7 @@ struct Printer {
         return;
       }
       if (back != d) {
+        moved = true;
         if (back == 0.0) {
           out.commit(format_double(back, p));
           return;
@@ -214,9 +216,10 @@ void print_json(const JsonValue& v, Buffer& out) {
   p.value(v, 0);
 }
 
-bool print_json_normalized(const JsonValue& v, Buffer& out) {
+bool print_json_normalized(const JsonValue& v, Buffer& out, bool* moved) {
   Printer<true> p{out};
   p.value(v, 0);
+  if (moved != nullptr) *moved = p.moved;
   return p.ok;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 #include "json/normalize.h"
@@ -188,8 +189,32 @@ JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Aren
 Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
                                                Arena& arena, PrintedPayload* printed) {
-  Result<JsonValue> normalized = json::normalize_value(payload, arena);
-  if (!normalized) return std::move(normalized).error();
+  // Step 1, normalization, runs while the normalized text is printed: most
+  // payloads read back unchanged, and then the payload is its own normalized
+  // form and its text is already at hand for the value hash. Without `printed`
+  // the text goes straight into a digest.
+  json::Sha256 normalized_digest;
+  json::Buffer streamed;
+  json::Buffer* text = &streamed;
+  if (printed != nullptr) {
+    text = &printed->normalized;
+    text->clear();
+    text->reserve(128);
+  } else {
+    streamed.reserve(64 * 1024);
+    streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
+                      &normalized_digest);
+  }
+  bool moved = false;
+  JsonValue normalized = payload;
+  if (!json::print_json_normalized(payload, *text, &moved) || moved) {
+    // The rare case: find the error, or build the moved doubles into a value.
+    Result<JsonValue> n = json::normalize_value(payload, arena);
+    if (!n) return std::move(n).error();
+    if (!moved) throw std::logic_error("normalized printing failed where normalization did not");
+    normalized = *n;
+  }
+  text->flush();
 
   SchemaMerges rules;
   if (schema_merges_text) {
@@ -198,25 +223,25 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     rules = std::move(*parsed);
   }
 
-  const JsonValue merged = decode_payload_fields(*normalized, rules, arena);
+  const JsonValue merged = decode_payload_fields(normalized, rules, arena);
   const JsonValue schema = derive_schema(merged, &rules, arena);
+  const bool merged_is_normalized = same_handle(merged, normalized);
 
   json::HashText value_hash, schema_hash;
   if (printed != nullptr) {
-    print_into(*normalized, printed->normalized, 128);
-    printed->merged_is_normalized = same_handle(merged, *normalized);
-    if (printed->merged_is_normalized) printed->merged.clear();
+    printed->merged_is_normalized = merged_is_normalized;
+    if (merged_is_normalized) printed->merged.clear();
     else print_into(merged, printed->merged, printed->normalized.size() + 128);
     print_into(schema, printed->schema, 128);
     value_hash = json::sha256_hex(printed->merged_text());
     schema_hash = json::sha256_hex(printed->schema.view());
   } else {
-    value_hash = json::hash_json_value(merged);
+    value_hash = merged_is_normalized ? normalized_digest.finish() : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 
-  return ProcessedPayload{value_hash,  schema_hash, proto::struct_bytes_from_json(*normalized),
-                          *normalized, merged,      schema};
+  return ProcessedPayload{value_hash, schema_hash, proto::struct_bytes_from_json(normalized),
+                          normalized, merged,     schema};
 }
 
 }  // namespace quarn::payload
