@@ -16,6 +16,10 @@ namespace {
 bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
   switch (v.kind()) {
     case Kind::Double: {
+      if (!std::isfinite(v.as_double())) [[unlikely]] {
+        out = JsonValue::null();  // it prints as null, so it reads back as null
+        return true;
+      }
       double d;
       if (!reparse_double(v.as_double(), d)) return false;
       out = d == v.as_double() && std::signbit(d) == std::signbit(v.as_double()) ? v : JsonValue::dbl(d);

@@ -93,6 +93,11 @@ ShortestDigits shortest_digits(double d) noexcept {
 }
 
 std::size_t format_double(double d, char* out) noexcept {
+  if (!std::isfinite(d)) [[unlikely]] {
+    // Not a JSON number; values never hold one, but the printer must not write garbage.
+    std::memcpy(out, "null", 4);
+    return 4;
+  }
   char* w = out;
   if (std::signbit(d)) *w++ = '-';
   if (d == 0.0) {
