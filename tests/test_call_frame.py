@@ -134,6 +134,8 @@ def test_binding_errors(name, args, kwargs, message):
 
 def test_keyword_and_positional_are_the_same():
     assert qc.normalize_json(payload_json=' {"b": 1} ') == qc.normalize_json(' {"b": 1} ') == '{"b":1}'
+    assert type(qc.normalize_json(Text(' ["\u00e9"] '))) is str
+    assert qc.normalize_json(Text(' ["\u00e9"] ')) == '["\u00e9"]'
 
 
 # ---- conversion ---------------------------------------------------------------
