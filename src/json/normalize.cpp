@@ -17,6 +17,10 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
   switch (v.kind()) {
     case Kind::Double: {
       const double d = v.as_double();
+      if (!std::isfinite(d)) [[unlikely]] {
+        out = JsonValue::null();  // it prints as null, so it reads back as null
+        return true;
+      }
       if (d == 0.0) {
         out = v;
         return true;

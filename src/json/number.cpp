@@ -147,6 +147,11 @@ std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) no
 }
 
 std::size_t format_double(double d, char* out) noexcept {
+  if (!std::isfinite(d)) [[unlikely]] {
+    // Not a JSON number; values never hold one, but the printer must not write garbage.
+    std::memcpy(out, "null", 4);
+    return 4;
+  }
   if (d == 0.0) {
     if (std::signbit(d)) {
       std::memcpy(out, "-0.0", 4);

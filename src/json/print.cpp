@@ -138,7 +138,7 @@ struct Printer {
   void dbl(const JsonValue& v) {
     const double d = v.as_double();
     char* p = out.prepare(kMaxDoubleText);
-    if (d == 0.0) {
+    if (d == 0.0 || !std::isfinite(d)) [[unlikely]] {
       out.commit(format_double(d, p));
       return;
     }
