@@ -6,9 +6,15 @@
 
 #include "json/buffer.h"
 #include "json/hash.h"
+#include "json/value.h"
 #include "module/error.h"
 
 namespace quarn::json {
+
+// Parses `text` and normalizes the value: the value that the document's
+// canonical text describes. Storage goes to `arena`; strings may refer to
+// `text`, which must outlive the value.
+Result<JsonValue> parse_normalized(std::string_view text, Arena& arena);
 
 // Parse, normalize, print: the canonical text of a JSON document. InvalidJson
 // when the text does not parse; Serialization when the read-back fails.

@@ -92,14 +92,9 @@ ShortestDigits shortest_digits(double d) noexcept {
   return out;
 }
 
-std::size_t format_double(double d, char* out) noexcept {
+std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) noexcept {
   char* w = out;
-  if (std::signbit(d)) *w++ = '-';
-  if (d == 0.0) {
-    std::memcpy(w, "0.0", 3);
-    return static_cast<std::size_t>(w + 3 - out);
-  }
-  ShortestDigits sd = shortest_digits(d);
+  if (negative) *w++ = '-';
   const int n = sd.n, k = sd.k;
   if (k >= -4 && k <= 0) {
     *w++ = '0';
@@ -143,12 +138,19 @@ std::size_t format_double(double d, char* out) noexcept {
   return static_cast<std::size_t>(w - out);
 }
 
-bool reparse_double(double d, double& out) noexcept {
+std::size_t format_double(double d, char* out) noexcept {
   if (d == 0.0) {
-    out = d;
-    return true;
+    if (std::signbit(d)) {
+      std::memcpy(out, "-0.0", 4);
+      return 4;
+    }
+    std::memcpy(out, "0.0", 3);
+    return 3;
   }
-  ShortestDigits sd = shortest_digits(d);
+  return format_digits(shortest_digits(d), std::signbit(d), out);
+}
+
+bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept {
   std::uint64_t s = 0;
   for (int i = 0; i < sd.n; ++i) s = s * 10 + static_cast<std::uint64_t>(sd.digits[i] - '0');
   std::int32_t x;
@@ -169,6 +171,14 @@ bool reparse_double(double d, double& out) noexcept {
   if (!decimal_to_double(s, x, f)) return false;
   out = std::signbit(d) ? -f : f;
   return true;
+}
+
+bool reparse_double(double d, double& out) noexcept {
+  if (d == 0.0) {
+    out = d;
+    return true;
+  }
+  return reparse_digits(shortest_digits(d), d, out);
 }
 
 }  // namespace quarn::json

@@ -39,6 +39,13 @@ inline constexpr std::size_t kMaxDoubleText = 32;
 // "100.0", "12.34", "1e+16", "1.5e-7", "5e-324" …
 std::size_t format_double(double d, char* out) noexcept;
 
+// Lays out shortest digits (with a leading "-" when `negative`) as
+// `format_double` does; `sd` must come from a non-zero double.
+std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) noexcept;
+
+// `reparse_double` for a non-zero `d` whose shortest digits are `sd`.
+bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept;
+
 // The double that the parser gives when it reads back the canonical text of
 // `d` (finite). Usually `d` itself; it differs for some inputs whose shortest
 // digits do not convert exactly. Returns false when the read-back would be

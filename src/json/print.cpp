@@ -1,6 +1,7 @@
 #include "json/print.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "json/number.h"
 #include "json/scan.h"
@@ -111,42 +112,100 @@ void print_string(std::string_view s, Buffer& out) {
   out.push_back('"');
 }
 
-void print_json(const JsonValue& v, Buffer& out) {
-  switch (v.kind()) {
-    case Kind::Null: out.append("null", 4); return;
-    case Kind::Bool:
-      if (v.as_bool()) out.append("true", 4);
-      else out.append("false", 5);
-      return;
-    case Kind::UInt: print_uint(v.as_uint(), out); return;
-    case Kind::Int: print_int(v.as_int(), out); return;
-    case Kind::Double: print_double(v.as_double(), out); return;
-    case Kind::String: print_string(v.as_string(), out); return;
-    case Kind::Array: {
-      out.push_back('[');
-      bool first = true;
-      for (const JsonValue& e : v.elements()) {
-        if (!first) out.push_back(',');
-        first = false;
-        print_json(e, out);
+namespace {
+
+// The printer. With `Normalize`, every double is printed as it reads back from
+// its own canonical text (the result of printing and parsing once more), and
+// `ok` turns false where that read-back would fail.
+template <bool Normalize>
+struct Printer {
+  Buffer& out;
+  bool ok = true;
+
+  void dbl(double d) {
+    if constexpr (Normalize) {
+      char* p = out.prepare(kMaxDoubleText);
+      if (d == 0.0) {
+        out.commit(format_double(d, p));
+        return;
       }
-      out.push_back(']');
-      return;
-    }
-    case Kind::Object: {
-      out.push_back('{');
-      bool first = true;
-      for (const JsonMember& m : v.members()) {
-        if (!first) out.push_back(',');
-        first = false;
-        print_string(m.name, out);
-        out.push_back(':');
-        print_json(m.value, out);
+      ShortestDigits sd = shortest_digits(d);
+      double back;
+      if (!reparse_digits(sd, d, back)) {
+        ok = false;
+        return;
       }
-      out.push_back('}');
-      return;
+      if (back != d) {
+        if (back == 0.0) {
+          out.commit(format_double(back, p));
+          return;
+        }
+        sd = shortest_digits(back);
+      }
+      out.commit(format_digits(sd, std::signbit(d), p));
+    } else {
+      print_double(d, out);
     }
   }
+
+  void value(const JsonValue& v, int depth) {
+    switch (v.kind()) {
+      case Kind::Null: out.append("null", 4); return;
+      case Kind::Bool:
+        if (v.as_bool()) out.append("true", 4);
+        else out.append("false", 5);
+        return;
+      case Kind::UInt: print_uint(v.as_uint(), out); return;
+      case Kind::Int: print_int(v.as_int(), out); return;
+      case Kind::Double: dbl(v.as_double()); return;
+      case Kind::String: print_string(v.as_string(), out); return;
+      case Kind::Array: {
+        if (Normalize && depth >= kMaxNormalizedDepth) {
+          ok = false;
+          return;
+        }
+        out.push_back('[');
+        bool first = true;
+        for (const JsonValue& e : v.elements()) {
+          if (!first) out.push_back(',');
+          first = false;
+          value(e, depth + 1);
+        }
+        out.push_back(']');
+        return;
+      }
+      case Kind::Object: {
+        if (Normalize && depth >= kMaxNormalizedDepth) {
+          ok = false;
+          return;
+        }
+        out.push_back('{');
+        bool first = true;
+        for (const JsonMember& m : v.members()) {
+          if (!first) out.push_back(',');
+          first = false;
+          print_string(m.name, out);
+          out.push_back(':');
+          value(m.value, depth + 1);
+        }
+        out.push_back('}');
+        return;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+void print_json(const JsonValue& v, Buffer& out) {
+  Printer<false> p{out};
+  p.value(v, 0);
+}
+
+bool print_json_normalized(const JsonValue& v, Buffer& out) {
+  Printer<true> p{out};
+  p.value(v, 0);
+  return p.ok;
 }
 
 std::size_t printed_size(const JsonValue& v) noexcept {

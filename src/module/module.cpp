@@ -11,6 +11,7 @@
 
 #include "json/canonical.h"
 #include "module/frame.h"
+#include "proto/struct.h"
 #include "pybridge/object_payload.h"
 
 namespace quarn {
@@ -22,6 +23,10 @@ using frame::Signature;
 
 PyObject* new_str(std::string_view s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
+
+PyObject* new_bytes(std::string_view s) {
+  return PyBytes_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
 // A tuple of new objects; steals each item. Null if any item or the tuple is null.
@@ -175,7 +180,9 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
     std::string_view text;
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
       return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = proto::object_to_protobuf_struct_bytes(text);
+    if (!r) return frame::raise(r.error());
+    return frame::result(new_bytes(r->view()), sig.function);
   });
 }
 
@@ -186,7 +193,9 @@ PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObj
     std::string_view text;
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
       return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = proto::object_to_protobuf_struct_field_count(text);
+    if (!r) return frame::raise(r.error());
+    return frame::result(PyLong_FromUnsignedLong(*r), sig.function);
   });
 }
 

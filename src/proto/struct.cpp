@@ -1,0 +1,495 @@
+#include "proto/struct.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "json/canonical.h"
+
+namespace quarn::proto {
+
+namespace {
+
+using json::JsonValue;
+
+// ---- one encoder for two kinds of nodes -------------------------------------
+//
+// The encoder walks either decoded records (Struct / Value / ListValue) or JSON
+// values, which map onto them one to one. `measure_*` computes body lengths and
+// records the length of every Struct and ListValue body in pre-order; `write_*`
+// consumes the recorded lengths in the same order.
+
+struct RecordNodes {
+  using ValueNode = Value;
+  using StructNode = Struct;
+  using ListNode = ListValue;
+  static Value::Kind kind(const Value& v) noexcept { return v.kind; }
+  static std::int32_t null_value(const Value& v) noexcept { return v.null_value; }
+  static double number(const Value& v) noexcept { return v.number_value; }
+  static bool boolean(const Value& v) noexcept { return v.bool_value; }
+  static std::string_view string(const Value& v) noexcept { return v.string(); }
+  static const Struct& structure(const Value& v) noexcept { return v.struct_value; }
+  static const ListValue& list(const Value& v) noexcept { return v.list_value; }
+  template <class F>
+  static void each_field(const Struct& s, F&& f) {
+    for (const StructField& fl : s.fields()) f(fl.key, fl.value);
+  }
+  template <class F>
+  static void each_element(const ListValue& l, F&& f) {
+    for (const Value& v : l.values()) f(v);
+  }
+};
+
+struct JsonNodes {
+  using ValueNode = JsonValue;
+  using StructNode = JsonValue;
+  using ListNode = JsonValue;
+  static Value::Kind kind(const JsonValue& v) noexcept {
+    switch (v.kind()) {
+      case json::Kind::Null: return Value::Kind::Null;
+      case json::Kind::Bool: return Value::Kind::Bool;
+      case json::Kind::String: return Value::Kind::String;
+      case json::Kind::Array: return Value::Kind::List;
+      case json::Kind::Object: return Value::Kind::Struct;
+      default: return Value::Kind::Number;
+    }
+  }
+  static std::int32_t null_value(const JsonValue&) noexcept { return 0; }
+  static double number(const JsonValue& v) noexcept { return v.to_double(); }
+  static bool boolean(const JsonValue& v) noexcept { return v.as_bool(); }
+  static std::string_view string(const JsonValue& v) noexcept { return v.as_string(); }
+  static const JsonValue& structure(const JsonValue& v) noexcept { return v; }
+  static const JsonValue& list(const JsonValue& v) noexcept { return v; }
+  template <class F>
+  static void each_field(const JsonValue& s, F&& f) {
+    for (const json::JsonMember& m : s.members()) f(m.name, m.value);
+  }
+  template <class F>
+  static void each_element(const JsonValue& l, F&& f) {
+    for (const JsonValue& v : l.elements()) f(v);
+  }
+};
+
+constexpr char kFieldsKey = 0x0A;   // Struct.fields, map entry key, ListValue.values
+constexpr char kEntryValueKey = 0x12;
+
+template <class N>
+std::size_t measure_struct_t(const typename N::StructNode& s, std::vector<std::size_t>& sizes);
+
+template <class N>
+std::size_t measure_value(const typename N::ValueNode& v, std::vector<std::size_t>& sizes) {
+  switch (N::kind(v)) {
+    case Value::Kind::None: return 0;
+    case Value::Kind::Null: return 1 + varint_size(int32_wire(N::null_value(v)));
+    case Value::Kind::Number: return 9;
+    case Value::Kind::String: return delimited_size(0x1A, N::string(v).size());
+    case Value::Kind::Bool: return 2;
+    case Value::Kind::Struct: return delimited_size(0x2A, measure_struct_t<N>(N::structure(v), sizes));
+    case Value::Kind::List: {
+      std::size_t slot = sizes.size();
+      sizes.push_back(0);
+      std::size_t total = 0;
+      N::each_element(N::list(v), [&](const typename N::ValueNode& e) {
+        total += delimited_size(kFieldsKey, measure_value<N>(e, sizes));
+      });
+      sizes[slot] = total;
+      return delimited_size(0x32, total);
+    }
+  }
+  return 0;
+}
+
+template <class N>
+std::size_t measure_struct_t(const typename N::StructNode& s, std::vector<std::size_t>& sizes) {
+  std::size_t slot = sizes.size();
+  sizes.push_back(0);
+  std::size_t total = 0;
+  N::each_field(s, [&](std::string_view key, const typename N::ValueNode& v) {
+    std::size_t entry = key.empty() ? 0 : delimited_size(kFieldsKey, key.size());
+    if (N::kind(v) != Value::Kind::None) entry += delimited_size(kEntryValueKey, measure_value<N>(v, sizes));
+    total += delimited_size(kFieldsKey, entry);
+  });
+  sizes[slot] = total;
+  return total;
+}
+
+// Body length of a value whose nested lengths (if any) start at `cursor`.
+template <class N>
+std::size_t value_size(const typename N::ValueNode& v, const std::size_t* cursor) {
+  switch (N::kind(v)) {
+    case Value::Kind::None: return 0;
+    case Value::Kind::Null: return 1 + varint_size(int32_wire(N::null_value(v)));
+    case Value::Kind::Number: return 9;
+    case Value::Kind::String: return delimited_size(0x1A, N::string(v).size());
+    case Value::Kind::Bool: return 2;
+    case Value::Kind::Struct: return delimited_size(0x2A, *cursor);
+    case Value::Kind::List: return delimited_size(0x32, *cursor);
+  }
+  return 0;
+}
+
+template <class N>
+char* write_struct_t(const typename N::StructNode& s, const std::size_t*& cursor, char* out);
+
+template <class N>
+char* write_value(const typename N::ValueNode& v, const std::size_t*& cursor, char* out) {
+  switch (N::kind(v)) {
+    case Value::Kind::None: return out;
+    case Value::Kind::Null:
+      *out++ = 0x08;
+      return write_varint(out, int32_wire(N::null_value(v)));
+    case Value::Kind::Number:
+      *out++ = 0x11;
+      return write_fixed64(out, N::number(v));
+    case Value::Kind::String: {
+      std::string_view s = N::string(v);
+      *out++ = 0x1A;
+      out = write_varint(out, s.size());
+      return write_bytes(out, s);
+    }
+    case Value::Kind::Bool:
+      *out++ = 0x20;
+      *out++ = N::boolean(v) ? 1 : 0;
+      return out;
+    case Value::Kind::Struct:
+      *out++ = 0x2A;
+      out = write_varint(out, *cursor);
+      return write_struct_t<N>(N::structure(v), cursor, out);
+    case Value::Kind::List: {
+      *out++ = 0x32;
+      out = write_varint(out, *cursor++);
+      N::each_element(N::list(v), [&](const typename N::ValueNode& e) {
+        *out++ = kFieldsKey;
+        out = write_varint(out, value_size<N>(e, cursor));
+        out = write_value<N>(e, cursor, out);
+      });
+      return out;
+    }
+  }
+  return out;
+}
+
+template <class N>
+char* write_struct_t(const typename N::StructNode& s, const std::size_t*& cursor, char* out) {
+  ++cursor;  // this body's own length, written by the caller
+  N::each_field(s, [&](std::string_view key, const typename N::ValueNode& v) {
+    bool has_value = N::kind(v) != Value::Kind::None;
+    std::size_t vsize = has_value ? value_size<N>(v, cursor) : 0;
+    std::size_t entry = (key.empty() ? 0 : delimited_size(kFieldsKey, key.size())) +
+                        (has_value ? delimited_size(kEntryValueKey, vsize) : 0);
+    *out++ = kFieldsKey;
+    out = write_varint(out, entry);
+    if (!key.empty()) {
+      *out++ = kFieldsKey;
+      out = write_varint(out, key.size());
+      out = write_bytes(out, key);
+    }
+    if (has_value) {
+      *out++ = kEntryValueKey;
+      out = write_varint(out, vsize);
+      out = write_value<N>(v, cursor, out);
+    }
+  });
+  return out;
+}
+
+template <class N>
+json::Buffer encode_t(const typename N::StructNode& s) {
+  std::vector<std::size_t> sizes;
+  std::size_t total = measure_struct_t<N>(s, sizes);
+  json::Buffer buf;
+  if (total == 0) return buf;
+  buf.reserve(total);
+  const std::size_t* cursor = sizes.data();
+  char* end = write_struct_t<N>(s, cursor, buf.prepare(total));
+  assert(static_cast<std::size_t>(end - buf.data()) == total);
+  (void)end;
+  buf.commit(total);
+  return buf;
+}
+
+// ---- decoding ------------------------------------------------------------------
+
+class Decoder {
+ public:
+  Decoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
+
+  bool struct_body(WireReader& r, const unsigned char* end, int level, Struct& st) {
+    const std::size_t base = fields_.size();
+    while (r.p < end) {
+      std::uint32_t field;
+      unsigned wt;
+      if (!read_key(r, field, wt, e_)) return false;
+      if (field == 1) {
+        StructField f;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !entry(r, level, f)) {
+          e_.within("Struct", "fields");
+          return false;
+        }
+        fields_.push_back(f);
+      } else if (!skip_field(r, field, wt, level, e_)) {
+        return false;
+      }
+    }
+    finish_struct(st, base);
+    return true;
+  }
+
+ private:
+  // A map entry of a Struct at `level`.
+  bool entry(WireReader& r, int level, StructField& out) {
+    const unsigned char* end;
+    if (!enter_message(r, level, end, e_)) return false;
+    out.key = std::string_view();
+    out.value = Value();
+    while (r.p < end) {
+      std::uint32_t field;
+      unsigned wt;
+      if (!read_key(r, field, wt, e_)) return false;
+      if (field == 1) {
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !read_string(r, out.key, e_)) return false;
+      } else if (field == 2) {
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level + 1, out.value)) return false;
+      } else if (!skip_field(r, field, wt, level + 1, e_)) {
+        return false;
+      }
+    }
+    return leave_message(r, end, e_);
+  }
+
+  // A Value message inside a container at `level`, merged into `v`.
+  bool value(WireReader& r, int level, Value& v) {
+    const unsigned char* end;
+    if (!enter_message(r, level, end, e_)) return false;
+    const int here = level + 1;
+    while (r.p < end) {
+      std::uint32_t field;
+      unsigned wt;
+      if (!read_key(r, field, wt, e_)) return false;
+      if (field < 1 || field > 6) {
+        if (!skip_field(r, field, wt, here, e_)) return false;
+        continue;
+      }
+      if (!value_field(r, field, wt, here, v)) {
+        e_.within("Value", "kind");
+        return false;
+      }
+    }
+    return leave_message(r, end, e_);
+  }
+
+  bool value_field(WireReader& r, std::uint32_t field, unsigned wt, int here, Value& v) {
+    switch (field) {
+      case 1: {
+        std::uint64_t x;
+        if (!expect_wire_type(wt, kVarint, e_) || !read_varint(r, x, e_)) return false;
+        v.kind = Value::Kind::Null;
+        v.null_value = static_cast<std::int32_t>(static_cast<std::uint32_t>(x));
+        return true;
+      }
+      case 2: {
+        double d;
+        if (!expect_wire_type(wt, kSixtyFourBit, e_) || !read_fixed64(r, d, e_)) return false;
+        v.kind = Value::Kind::Number;
+        v.number_value = d;
+        return true;
+      }
+      case 3: {
+        std::string_view s;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !read_string(r, s, e_)) return false;
+        v.kind = Value::Kind::String;
+        v.string_value = {s.data(), s.size()};
+        return true;
+      }
+      case 4: {
+        std::uint64_t x;
+        if (!expect_wire_type(wt, kVarint, e_) || !read_varint(r, x, e_)) return false;
+        v.kind = Value::Kind::Bool;
+        v.bool_value = x != 0;
+        return true;
+      }
+      case 5: {
+        const unsigned char* end;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
+        if (v.kind != Value::Kind::Struct) {
+          v.kind = Value::Kind::Struct;
+          v.struct_value = Struct{};
+        }
+        return struct_body(r, end, here + 1, v.struct_value) && leave_message(r, end, e_);
+      }
+      default: {
+        const unsigned char* end;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
+        if (v.kind != Value::Kind::List) {
+          v.kind = Value::Kind::List;
+          v.list_value = ListValue{};
+        }
+        return list_body(r, end, here + 1, v.list_value) && leave_message(r, end, e_);
+      }
+    }
+  }
+
+  bool list_body(WireReader& r, const unsigned char* end, int level, ListValue& list) {
+    const std::size_t base = values_.size();
+    while (r.p < end) {
+      std::uint32_t field;
+      unsigned wt;
+      if (!read_key(r, field, wt, e_)) return false;
+      if (field == 1) {
+        Value v;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level, v)) {
+          e_.within("ListValue", "values");
+          return false;
+        }
+        values_.push_back(v);
+      } else if (!skip_field(r, field, wt, level, e_)) {
+        return false;
+      }
+    }
+    // Repeated fields extend what an earlier occurrence of the list held.
+    const std::size_t added = values_.size() - base;
+    if (added != 0) {
+      Value* out = arena_.allocate_array<Value>(list.size + added);
+      if (list.size != 0) std::memcpy(static_cast<void*>(out), list.data, list.size * sizeof(Value));
+      std::memcpy(static_cast<void*>(out + list.size), values_.data() + base, added * sizeof(Value));
+      list = ListValue{out, list.size + added};
+      values_.resize(base);
+    }
+    return true;
+  }
+
+  // Sorts the entries read since `base` (after those `st` already holds) by
+  // key; of equal keys the last read wins.
+  void finish_struct(Struct& st, std::size_t base) {
+    const std::size_t added = fields_.size() - base;
+    if (added == 0) return;
+    if (st.size != 0) fields_.insert(fields_.begin() + static_cast<std::ptrdiff_t>(base), st.data, st.data + st.size);
+    auto first = fields_.begin() + static_cast<std::ptrdiff_t>(base);
+    auto last = fields_.end();
+    auto less = [](const StructField& a, const StructField& b) { return a.key < b.key; };
+    if (!std::is_sorted(first, last, less)) std::stable_sort(first, last, less);
+    std::size_t n = static_cast<std::size_t>(last - first), w = 0;
+    StructField* span = fields_.data() + base;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 1 < n && span[i + 1].key == span[i].key) continue;
+      span[w++] = span[i];
+    }
+    StructField* out = arena_.allocate_array<StructField>(w);
+    std::memcpy(static_cast<void*>(out), span, w * sizeof(StructField));
+    st = Struct{out, w};
+    fields_.resize(base);
+  }
+
+  json::Arena& arena_;
+  DecodeError& e_;
+  std::vector<StructField> fields_;
+  std::vector<Value> values_;
+};
+
+}  // namespace
+
+Value json_to_protobuf_value(const json::JsonValue& v, json::Arena& arena) {
+  Value out;
+  switch (v.kind()) {
+    case json::Kind::Null:
+      out.kind = Value::Kind::Null;
+      out.null_value = 0;
+      break;
+    case json::Kind::Bool:
+      out.kind = Value::Kind::Bool;
+      out.bool_value = v.as_bool();
+      break;
+    case json::Kind::UInt:
+    case json::Kind::Int:
+    case json::Kind::Double:
+      out.kind = Value::Kind::Number;
+      out.number_value = v.to_double();
+      break;
+    case json::Kind::String:
+      out.kind = Value::Kind::String;
+      out.string_value = {v.as_string().data(), v.size()};
+      break;
+    case json::Kind::Array: {
+      Value* elems = arena.allocate_array<Value>(v.size());
+      std::size_t i = 0;
+      for (const json::JsonValue& e : v.elements()) elems[i++] = json_to_protobuf_value(e, arena);
+      out.kind = Value::Kind::List;
+      out.list_value = ListValue{elems, v.size()};
+      break;
+    }
+    case json::Kind::Object:
+      out.kind = Value::Kind::Struct;
+      out.struct_value = json_to_protobuf_struct(v, arena);
+      break;
+  }
+  return out;
+}
+
+Struct json_to_protobuf_struct(const json::JsonValue& v, json::Arena& arena) {
+  if (!v.is_object() || v.size() == 0) return Struct{};
+  StructField* fields = arena.allocate_array<StructField>(v.size());
+  std::size_t i = 0;
+  for (const json::JsonMember& m : v.members()) {
+    fields[i].key = m.name;
+    fields[i].value = json_to_protobuf_value(m.value, arena);
+    ++i;
+  }
+  return Struct{fields, v.size()};
+}
+
+std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes) {
+  return measure_struct_t<RecordNodes>(st, sizes);
+}
+char* write_struct(const Struct& st, const std::size_t*& cursor, char* out) {
+  return write_struct_t<RecordNodes>(st, cursor, out);
+}
+json::Buffer encode_protobuf_struct(const Struct& st) { return encode_t<RecordNodes>(st); }
+
+std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes) {
+  if (!object.is_object()) {
+    sizes.push_back(0);
+    return 0;
+  }
+  return measure_struct_t<JsonNodes>(object, sizes);
+}
+char* write_json_struct(const json::JsonValue& object, const std::size_t*& cursor, char* out) {
+  if (!object.is_object()) {
+    ++cursor;
+    return out;
+  }
+  return write_struct_t<JsonNodes>(object, cursor, out);
+}
+json::Buffer struct_bytes_from_json(const json::JsonValue& value) {
+  if (!value.is_object()) return json::Buffer();
+  return encode_t<JsonNodes>(value);
+}
+
+bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, Struct& st,
+                        json::Arena& arena, DecodeError& e) {
+  Decoder d(arena, e);
+  return d.struct_body(r, body_end, level, st);
+}
+
+Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json::Arena& arena) {
+  WireReader r(bytes);
+  DecodeError e;
+  Struct st;
+  if (!decode_struct_body(r, r.end, 0, st, arena, e)) return e;
+  return st;
+}
+
+Result<json::Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json) {
+  json::Arena arena(payload_json.size() + 256);
+  Result<json::JsonValue> v = json::parse_normalized(payload_json, arena);
+  if (!v) return std::move(v).error();
+  return struct_bytes_from_json(*v);
+}
+
+Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json) {
+  json::Arena arena(payload_json.size() + 256);
+  Result<json::JsonValue> v = json::parse_normalized(payload_json, arena);
+  if (!v) return std::move(v).error();
+  return static_cast<std::uint32_t>(v->is_object() ? v->size() : 0);
+}
+
+}  // namespace quarn::proto

@@ -1,0 +1,105 @@
+// google.protobuf.Struct, Value and ListValue: conversion from JSON values,
+// exactly sized encoding, and decoding of untrusted bytes.
+//
+// Records live in a json::Arena, like JSON values. A Struct's fields are kept
+// sorted by key in ascending byte order with unique keys, so encoding and
+// counting see them in that order. A decoded Value may hold no kind at all;
+// values converted from JSON always hold one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "json/arena.h"
+#include "json/buffer.h"
+#include "json/value.h"
+#include "module/error.h"
+#include "proto/wire.h"
+
+namespace quarn::proto {
+
+struct Value;
+struct StructField;
+
+struct Struct {
+  const StructField* data = nullptr;
+  std::size_t size = 0;
+  inline std::span<const StructField> fields() const noexcept;
+};
+
+struct ListValue {
+  const Value* data = nullptr;
+  std::size_t size = 0;
+  inline std::span<const Value> values() const noexcept;
+};
+
+struct Value {
+  enum class Kind : std::uint8_t { None, Null, Number, String, Bool, Struct, List };
+  Kind kind = Kind::None;
+  union {
+    std::int32_t null_value;  // Kind::Null (the NullValue enum; 0 from JSON)
+    double number_value;      // Kind::Number
+    bool bool_value;          // Kind::Bool
+    struct {
+      const char* data;
+      std::size_t size;
+    } string_value;           // Kind::String
+    Struct struct_value;      // Kind::Struct
+    ListValue list_value;     // Kind::List
+  };
+  Value() noexcept : number_value(0) {}
+  std::string_view string() const noexcept { return {string_value.data, string_value.size}; }
+};
+
+struct StructField {
+  std::string_view key;
+  Value value;
+};
+
+inline std::span<const StructField> Struct::fields() const noexcept { return {data, size}; }
+inline std::span<const Value> ListValue::values() const noexcept { return {data, size}; }
+
+// JSON object -> Struct (one field per member); any other JSON value gives an
+// empty Struct. Strings are not copied: they refer to the JSON value's storage.
+Struct json_to_protobuf_struct(const json::JsonValue& value, json::Arena& arena);
+// JSON value -> Value: null -> null_value 0, booleans, numbers as the nearest
+// double, strings, arrays -> list_value, objects -> struct_value.
+Value json_to_protobuf_value(const json::JsonValue& value, json::Arena& arena);
+
+// Two-pass encoding. `measure_struct` computes the encoded length of the
+// Struct's body and records the lengths of nested bodies in `sizes` (in the
+// order `write_struct` consumes them); `write_struct` writes the body at
+// `out`, which must have room for the measured length, taking the recorded
+// lengths from `cursor`. Used for Structs embedded in other messages.
+std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes);
+char* write_struct(const Struct& st, const std::size_t*& cursor, char* out);
+
+// The encoding of a Struct, in one buffer allocated at its exact size.
+json::Buffer encode_protobuf_struct(const Struct& st);
+
+// encode_protobuf_struct(json_to_protobuf_struct(value)) without building
+// the records: the JSON object is encoded directly (empty for non-objects).
+json::Buffer struct_bytes_from_json(const json::JsonValue& value);
+std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes);
+char* write_json_struct(const json::JsonValue& object, const std::size_t*& cursor, char* out);
+
+// Decodes a Struct body from `r` up to `body_end`, merging into `st` (map
+// entries with a key already present replace it). `level` is the nesting
+// level of the Struct itself. Strings refer to the input bytes, which must
+// outlive the result.
+bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, Struct& st,
+                        json::Arena& arena, DecodeError& e);
+
+// Decodes a whole input as a Struct (level 0). Unknown fields are skipped; a
+// missing key is the empty key, a missing value a Value with no kind.
+Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json::Arena& arena);
+
+// The bodies of the two module functions: parse, normalize, convert, then
+// encode or count. InvalidJson / Serialization errors as the parser gives them.
+Result<json::Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json);
+Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json);
+
+}  // namespace quarn::proto
