@@ -232,6 +232,7 @@ LIST_CHANGES = [
     (case(lambda h: [h, 1], lambda b: b["c"].append(9)), [7, 1]),
     (case(lambda h: [h, 1], lambda b: b["c"].__setitem__(1, "new")), [7, "new"]),
     (case(lambda h: [[h, 1]], lambda b: b["c"].clear()), [[7, 1]]),  # the inner list loses its owner
+    (case(lambda h: ["".join(["y"] * 3000), h], lambda b: b["c"].clear()), ["y" * 3000, 7]),  # a long str too
     (case(lambda h: {"a": h, "b": 1}, lambda b: b["c"].__setitem__("b", 2)), {"a": 7, "b": 2}),
 ]
 
@@ -313,12 +314,12 @@ def test_depth_bound_fits_a_small_thread_stack():
 
 
 def test_references_are_given_back():
-    key, text, big = "k" + str(id(0)), "v" * 50, 10**30
-    inner = [text, big, (text,)]
+    key, text, big, long = "k" + str(id(0)), "v" * 50, 10**30, "".join(["w"] * 5000)
+    inner = [text, big, (text, long)]
     hook = Floaty(lambda: 1.5)
-    payload = {key: inner, "h": hook}
+    payload = {key: inner, "h": hook, long: long}
     failing = {key: [inner, set()]}
-    objs = (key, text, big, inner, hook, payload, failing)
+    objs = (key, text, big, long, inner, hook, payload, failing)
     before = [sys.getrefcount(o) for o in objs]
     for _ in range(3):
         result = run(payload)

@@ -31,7 +31,7 @@ bool has_slot(PyTypeObject* type, int slot) { return PyType_GetSlot(type, slot) 
 // container), the tuple itself for tuple elements (tuples never change).
 class ToJson {
  public:
-  explicit ToJson(json::Arena& arena) : arena_(arena) {}
+  ToJson(json::Arena& arena, std::vector<Ref>* keep) : arena_(arena), keep_(keep) {}
 
   // `depth` counts the containers around `obj`.
   bool convert(PyObject* obj, int depth, JsonValue& out) {
@@ -88,8 +88,18 @@ class ToJson {
       PyErr_Clear();
       return fail(PyFailure::Kind::TypeError, kUnsupported);
     }
-    out = JsonValue::string_copy(arena_, std::string_view(utf8, static_cast<std::size_t>(len)));
+    out = JsonValue::string_ref(text(obj, std::string_view(utf8, static_cast<std::size_t>(len))));
     return true;
+  }
+
+  // The bytes of `s`, the UTF-8 form of the str `owner`, for the value: held
+  // in place when long enough and allowed, else copied into the arena.
+  std::string_view text(PyObject* owner, std::string_view s) {
+    if (keep_ != nullptr && s.size() >= kBorrowMinBytes) {
+      keep_->push_back(Ref::borrow(owner));
+      return s;
+    }
+    return std::string_view(arena_.copy_bytes(s), s.size());
   }
 
   // An int outside the signed 64-bit range: the nearest double, if there is one.
@@ -164,8 +174,7 @@ class ToJson {
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
     if (utf8 == nullptr) [[unlikely]]
       return fail(PyFailure::Kind::Pending, "");  // the interpreter's UnicodeEncodeError
-    name = std::string_view(arena_.copy_bytes(std::string_view(utf8, static_cast<std::size_t>(len))),
-                            static_cast<std::size_t>(len));
+    name = text(key, std::string_view(utf8, static_cast<std::size_t>(len)));
     return true;
   }
 
@@ -215,6 +224,7 @@ class ToJson {
   }
 
   json::Arena& arena_;
+  std::vector<Ref>* keep_;
   std::vector<JsonMember> members_;  // scratch for the dicts being walked, innermost last
   PyFailure failure_ = PyFailure::pending();
 };
@@ -299,8 +309,8 @@ class ToPy {
 
 }  // namespace
 
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena) {
-  ToJson walk(arena);
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep) {
+  ToJson walk(arena, keep);
   JsonValue out;
   if (!walk.convert(obj, 0, out)) return walk.take_failure();
   return out;

@@ -5,8 +5,10 @@
 // nothing is kept once a function returns.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "json/arena.h"
 #include "json/value.h"
@@ -33,9 +35,17 @@ inline constexpr int kMaxNestingDepth = 512;
 // key with a lone surrogate the interpreter's UnicodeEncodeError (pending); a
 // dict whose size or keys change during the walk PanicException.
 //
-// Strings, elements and members are copied into `arena`: the value refers to
-// no interpreter memory and stays valid after `obj` is gone.
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena);
+// Elements, members and names go to `arena`. Strings too, unless `keep` is
+// given: then a string of kBorrowMinBytes or more UTF-8 bytes points at the
+// str's own UTF-8 buffer (a str never changes while a reference to it is
+// held), and that reference is appended to `keep`, which must outlive every
+// use of the value. Without `keep` the value refers to no interpreter memory.
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep = nullptr);
+
+// Shorter strings are cheaper to copy than to hold: a copy is one bump
+// allocation and a memcpy, a hold is a reference count written twice and a
+// slot in the keep list.
+inline constexpr std::size_t kBorrowMinBytes = 1024;
 
 // A new interpreter object for `value`: None, bool, int (the full unsigned
 // 64-bit range), float, str, list, or dict filled in member order. If the

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "json/buffer.h"
 #include "json/print.h"
@@ -50,14 +51,17 @@ PyObject* new_str(std::string_view s) {
 }  // namespace
 
 PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schema_merges) {
+  // Long strings of the arguments are read in place; `keep` holds them until
+  // the end, after the last use of every value built from them.
+  std::vector<Ref> keep;
   json::Arena arena;
-  auto value = pyobject_to_json(payload, arena);
+  auto value = pyobject_to_json(payload, arena, &keep);
   if (!value) return std::move(value).error();
 
   json::Buffer merges_text;
   std::optional<std::string_view> merges;
   if (schema_merges != nullptr) {
-    auto rules = pyobject_to_json(schema_merges, arena);
+    auto rules = pyobject_to_json(schema_merges, arena, &keep);
     if (!rules) return std::move(rules).error();
     json::print_json(*rules, merges_text);
     merges = merges_text.view();
