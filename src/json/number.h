@@ -31,6 +31,10 @@ struct ShortestDigits {
 };
 ShortestDigits shortest_digits(double d) noexcept;
 
+// The same record for digits already known (`digits` without trailing zeros,
+// non-zero).
+ShortestDigits digits_from(std::uint64_t digits, int k) noexcept;
+
 // Largest text `format_double` writes ("-" + 17 digits + "e-324" and change).
 inline constexpr std::size_t kMaxDoubleText = 32;
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "json/number.h"
 #include "json/scan.h"
@@ -69,11 +70,6 @@ void print_int(std::int64_t i, Buffer& out) {
   out.commit(static_cast<std::size_t>(r.ptr - p));
 }
 
-void print_double(double d, Buffer& out) {
-  char* p = out.prepare(kMaxDoubleText);
-  out.commit(format_double(d, p));
-}
-
 std::size_t digits_u64(std::uint64_t u) noexcept {
   std::size_t n = 1;
   while (u >= 10) {
@@ -98,9 +94,25 @@ std::size_t string_size(std::string_view s) noexcept {
 }  // namespace
 
 void print_string(std::string_view s, Buffer& out) {
-  out.push_back('"');
   const char* p = s.data();
   const char* end = p + s.size();
+  const char* q0 = detail::scan_string_run(p, end);
+  if (q0 == end) [[likely]] {
+    // Nothing to escape: one copy.
+    char* w = out.prepare(s.size() + 2);
+    w[0] = '"';
+    if (!s.empty()) std::memcpy(w + 1, p, s.size());
+    w[s.size() + 1] = '"';
+    out.commit(s.size() + 2);
+    return;
+  }
+  out.push_back('"');
+  out.append(p, static_cast<std::size_t>(q0 - p));
+  {
+    const Escape& e = escape_for(static_cast<unsigned char>(*q0));
+    out.append(e.text, e.size);
+    p = q0 + 1;
+  }
   for (;;) {
     const char* q = detail::scan_string_run(p, end);
     out.append(p, static_cast<std::size_t>(q - p));
@@ -122,14 +134,16 @@ struct Printer {
   Buffer& out;
   bool ok = true;
 
-  void dbl(double d) {
+  void dbl(const JsonValue& v) {
+    const double d = v.as_double();
+    char* p = out.prepare(kMaxDoubleText);
+    if (d == 0.0) {
+      out.commit(format_double(d, p));
+      return;
+    }
+    const std::uint64_t known = v.double_digits();
+    ShortestDigits sd = known != 0 ? digits_from(known, v.double_k()) : shortest_digits(d);
     if constexpr (Normalize) {
-      char* p = out.prepare(kMaxDoubleText);
-      if (d == 0.0) {
-        out.commit(format_double(d, p));
-        return;
-      }
-      ShortestDigits sd = shortest_digits(d);
       double back;
       if (!reparse_digits(sd, d, back)) {
         ok = false;
@@ -142,10 +156,8 @@ struct Printer {
         }
         sd = shortest_digits(back);
       }
-      out.commit(format_digits(sd, std::signbit(d), p));
-    } else {
-      print_double(d, out);
     }
+    out.commit(format_digits(sd, std::signbit(d), p));
   }
 
   void value(const JsonValue& v, int depth) {
@@ -157,7 +169,7 @@ struct Printer {
         return;
       case Kind::UInt: print_uint(v.as_uint(), out); return;
       case Kind::Int: print_int(v.as_int(), out); return;
-      case Kind::Double: dbl(v.as_double()); return;
+      case Kind::Double: dbl(v); return;
       case Kind::String: print_string(v.as_string(), out); return;
       case Kind::Array: {
         if (Normalize && depth >= kMaxNormalizedDepth) {
