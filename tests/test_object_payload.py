@@ -49,6 +49,7 @@ LIKE_TEXT = [
     ({"b": 1, "a": [1, 2]}, None, '{"b":1,"a":[1,2]}', None),
     ({"t": True, "z": -0.0, "f": 1.0}, None, '{"t":true,"z":-0.0,"f":1.0}', None),
     (2**63, None, "9.223372036854776e+18", None),  # beyond the signed 64-bit range: a double
+    (nest(127, lambda v: {"k": v}), None, "{\"k\":" * 127 + "0" + "}" * 127, None),  # a schema 255 levels deep
     (DictSub(body=TupleSub(("eyJ4IjoxfQ==",))), None, '{"body":["eyJ4IjoxfQ=="]}', None),
     (BODY, {}, json.dumps(BODY), None),
     (BODY, {"body": (1, 1)}, json.dumps(BODY), '{"body":{"encoding":1,"decoded_type":1}}'),

@@ -192,7 +192,8 @@ from test_pybridge import nest
 out = []
 def body():
     for wrap in (lambda v: [v], lambda v: {"k": v}, lambda v: (v,)):
-        for args in ((nest(512, wrap), None), ({}, {"a": {"x": nest(510, wrap)}}), (nest(513, wrap), None)):
+        for args in ((nest(512, wrap), None), ({}, {"a": {"x": nest(510, wrap)}}), (nest(127, wrap), None),
+                     (nest(513, wrap), None)):
             try:
                 out.append(type(quarn_core.process_export_payload_pyobject(*args)).__name__)
             except BaseException as e:
@@ -212,7 +213,7 @@ def subprocess_run(script, **env):
 
 def test_depth_bound_fits_a_small_thread_stack():
     r = subprocess_run(SMALL_STACK)
-    assert (r.returncode, r.stdout.split()) == (0, ["ValueError", "tuple", "RecursionError"] * 3), r.stderr
+    assert (r.returncode, r.stdout.split()) == (0, ["ValueError", "tuple", "tuple", "RecursionError"] * 3), r.stderr
 
 
 def test_hook_cases_under_the_debug_allocator():
