@@ -79,7 +79,7 @@ class ToJson {
     return false;
   }
 
-  // A str (or subclass) known to encode: its UTF-8 bytes copied into the arena.
+  // A str (or subclass): its UTF-8 bytes, as `text` keeps them.
   bool string(PyObject* obj, JsonValue& out) {
     Py_ssize_t len = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
