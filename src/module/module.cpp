@@ -13,6 +13,7 @@
 #include "module/frame.h"
 #include "payload/export_payload.h"
 #include "proto/struct.h"
+#include "pybridge/object_payload.h"
 
 namespace quarn {
 namespace {
@@ -223,7 +224,9 @@ PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* k
   return frame::guard(sig.function, [&]() -> PyObject* {
     Ref slots[2];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = pybridge::process_export_payload_pyobject(slots[0].get(), frame::to_opt_object(slots[1].get()));
+    if (!r) return frame::raise(r.error(), sig.function);
+    return r->release();
   });
 }
 
