@@ -121,6 +121,18 @@ def test_key_must_be_str(key, type_name):
     assert e.value.args == (f"'{type_name}' object cannot be cast as 'str'",)
 
 
+def interrupt(*_):
+    raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize("hook", ["index", "float"])
+def test_interrupt_in_a_hook_is_not_swallowed(hook):
+    # A failing hook only rules its test out; an interrupt ends the conversion.
+    with pytest.raises(KeyboardInterrupt):
+        run({"a": obj(**{hook: interrupt})})
+    assert strict(run({"a": obj(index=boom, float=lambda self: 2.5)})[0], {"a": 2.5})
+
+
 def test_key_with_lone_surrogate_raises_the_encoding_error():
     with pytest.raises(UnicodeEncodeError) as oracle:
         "\ud800".encode("utf-8")

@@ -178,6 +178,15 @@ class ToJson {
     return true;
   }
 
+  // A conversion hook failed: that only means this test does not apply, and
+  // the next one runs. An exception that is not an Exception (KeyboardInterrupt,
+  // SystemExit) is not a verdict on the object, so it ends the conversion.
+  [[gnu::cold]] static bool discard_hook_failure() {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
+    return true;
+  }
+
   // Subclasses, NumPy scalars and protocol objects: the tests in full order.
   // A hook's failure only ends its own test.
   [[gnu::cold, gnu::noinline]] bool other(PyObject* obj, int depth, JsonValue& out) {
@@ -188,7 +197,7 @@ class ToJson {
         out = JsonValue::boolean(b == 1);
         return true;
       }
-      PyErr_Clear();
+      if (!discard_hook_failure()) return fail(PyFailure::Kind::Pending, "");
     }
 
     const bool is_int = PyLong_Check(obj);
@@ -203,7 +212,7 @@ class ToJson {
           return true;
         }
       }
-      PyErr_Clear();
+      if (PyErr_Occurred() != nullptr && !discard_hook_failure()) return fail(PyFailure::Kind::Pending, "");
     }
 
     // The float protocol: a float, else __float__, else __index__.
@@ -213,7 +222,7 @@ class ToJson {
         out = from_double(d);
         return true;
       }
-      PyErr_Clear();
+      if (!discard_hook_failure()) return fail(PyFailure::Kind::Pending, "");
     }
 
     if (PyUnicode_Check(obj)) return string(obj, out);
