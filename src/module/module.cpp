@@ -12,6 +12,7 @@
 #include "json/canonical.h"
 #include "module/frame.h"
 #include "proto/struct.h"
+#include "pybridge/span_calls.h"
 
 namespace quarn {
 namespace {
@@ -236,7 +237,9 @@ PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, P
     Ref slots[5];
     Converted c;
     if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = pybridge::build_export_spans_request_bytes(c.text[0], c.text[1], c.text[2], c.text[3], slots[4].get());
+    if (!r) return frame::raise(r.error(), sig.function);
+    return frame::result(r->release(), sig.function);
   });
 }
 
