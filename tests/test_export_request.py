@@ -4,7 +4,7 @@ decode/re-encode of spans checked against the protobuf package."""
 import sys
 
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import quarn_core as q
 
@@ -232,10 +232,42 @@ def outcome(raw):
     return ours, theirs
 
 
+def is_repeated(field):
+    repeated = getattr(field, "is_repeated", None)  # newer package versions
+    return field.label == field.LABEL_REPEATED if repeated is None else repeated
+
+
+def misread_by_package(msg):
+    """True when the package filed a known field as unknown somewhere in `msg`.
+
+    Its pure-Python reader matches keys by their bytes, so a key written with a
+    needless continuation byte (92 00 for 12) is not recognised; the module reads
+    the key's value, as the wire format defines it.
+    """
+    from google.protobuf import unknown_fields
+
+    known = {f.number for f in msg.DESCRIPTOR.fields}
+    if any(f.field_number in known for f in unknown_fields.UnknownFieldSet(msg)):
+        return True
+    for field, value in msg.ListFields():
+        if field.message_type is None:
+            continue
+        if field.message_type.GetOptions().map_entry:
+            values = value.values() if field.message_type.fields_by_name["value"].message_type else []
+        elif is_repeated(field):
+            values = value
+        else:
+            values = [value]
+        if any(misread_by_package(v) for v in values):
+            return True
+    return False
+
+
 def agrees_when_accepted(ours, theirs):
     # The module writes default member values of maps without their value field, the package
     # with an empty one; both mean the same map, so compare what the package makes of each.
     assert theirs is not None, "the module accepted bytes that the package refuses"
+    assume(not misread_by_package(theirs))
     got = sp.parse(sp.ExportSpansRequest, ours).spans
     assert len(got) == 1 and sp.canonical(got[0]) == sp.canonical(theirs)
 
