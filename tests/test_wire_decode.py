@@ -209,3 +209,58 @@ def test_struct_nesting_limit():
     assert roundtrip(nested(33)) == nested(33)
     assert decode_error(nested(34)) == (
         "Struct.fields: " + "Value.kind: Struct.fields: " * 33 + "Span.input_value: recursion limit reached")
+
+
+def ld(key, body):
+    return key + varint(len(body)) + body
+
+
+def entry(key, value):
+    return ld(b"\x0a", ld(b"\x0a", key) + ld(b"\x12", value))
+
+
+TRUE, FALSE, TWO = b"\x20\x01", b"\x20\x00", b"\x11" + bytes(6) + b"\x00\x40"
+
+
+@pytest.mark.parametrize("value_pieces, expected", [
+    # struct_value occurrences in one Value merge; a later entry of a key replaces the earlier
+    ([ld(b"\x2a", entry(b"b", TRUE)), ld(b"\x2a", entry(b"a", TRUE))],
+     ld(b"\x2a", entry(b"a", TRUE) + entry(b"b", TRUE))),
+    ([ld(b"\x2a", entry(b"a", TRUE) + entry(b"b", TRUE)), ld(b"\x2a", entry(b"a", FALSE))],
+     ld(b"\x2a", entry(b"a", FALSE) + entry(b"b", TRUE))),
+    # another kind in between starts the struct afresh
+    ([ld(b"\x2a", entry(b"a", TRUE)), TWO, ld(b"\x2a", entry(b"b", TRUE))], ld(b"\x2a", entry(b"b", TRUE))),
+    ([ld(b"\x2a", entry(b"a", TRUE)), TWO], TWO),
+    # list_value occurrences extend the list
+    ([ld(b"\x32", ld(b"\x0a", TRUE)), ld(b"\x32", ld(b"\x0a", FALSE) + ld(b"\x0a", TWO))],
+     ld(b"\x32", ld(b"\x0a", TRUE) + ld(b"\x0a", FALSE) + ld(b"\x0a", TWO))),
+    ([ld(b"\x32", ld(b"\x0a", TRUE)), b"\x1a\x00", ld(b"\x32", ld(b"\x0a", FALSE))], ld(b"\x32", ld(b"\x0a", FALSE))),
+    # a struct inside a list element merges within that element only
+    ([ld(b"\x32", ld(b"\x0a", ld(b"\x2a", entry(b"y", TRUE)) + ld(b"\x2a", entry(b"x", TRUE))))],
+     ld(b"\x32", ld(b"\x0a", ld(b"\x2a", entry(b"x", TRUE) + entry(b"y", TRUE))))),
+])
+def test_split_value_merges(value_pieces, expected):
+    # The Value is the entry "v" of input_value; it arrives as separate occurrences of its
+    # value field (entry field 2) as well as within one occurrence.
+    within_one = ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + ld(b"\x12", b"".join(value_pieces))))
+    across = ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + b"".join(ld(b"\x12", p) for p in value_pieces)))
+    want = ld(b"\x4a", entry(b"v", expected))
+    assert roundtrip(within_one).hex(" ") == want.hex(" ")
+    assert roundtrip(across).hex(" ") == want.hex(" ")
+
+
+def test_split_struct_fields_merge_like_the_package():
+    span_proto = pytest.importorskip("span_proto")
+    # Thousands of occurrences, keys repeating: merged with the last entry of a key winning,
+    # lists extended. Occurrences of Span.input_value; struct_value pieces in one Value of
+    # metadata; list_value pieces in one Value of output_value.
+    span_pieces, struct_pieces, list_pieces = [], [], []
+    for i in range(4000):
+        key = b"k%d" % (i * 7919 % 1500)
+        value = TRUE if i % 3 else TWO
+        span_pieces.append(ld(b"\x4a", entry(key, value)))
+        struct_pieces.append(ld(b"\x2a", entry(key, value)))
+        list_pieces.append(ld(b"\x32", ld(b"\x0a", value)))
+    raw = (b"".join(span_pieces) + ld(b"\xba\x01", entry(b"m", b"".join(struct_pieces)))
+           + ld(b"\x52", entry(b"l", b"".join(list_pieces))))
+    assert roundtrip(raw) == span_proto.canonical(span_proto.parse(span_proto.Span, raw))

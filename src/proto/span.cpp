@@ -201,6 +201,9 @@ class SpanDecoder {
         return false;
       }
     }
+    if (s.input_value) s.input_value->records = finish_struct(input_value_);
+    if (s.output_value) s.output_value->records = finish_struct(output_value_);
+    if (s.metadata) s.metadata->records = finish_struct(metadata_);
     if (s.input_schema) finish_schema(*s.input_schema);
     if (s.output_schema) finish_schema(*s.output_schema);
     return true;
@@ -226,11 +229,13 @@ class SpanDecoder {
     return expect_wire_type(wt, kLengthDelimited, e_) && enter_message(r, 0, end, e_);
   }
 
-  bool content(WireReader& r, unsigned wt, std::optional<StructContent>& c) {
+  // Occurrences of a Struct field accumulate in its draft; the span's end
+  // orders them once.
+  bool content(WireReader& r, unsigned wt, std::optional<StructContent>& c, StructDraft& draft) {
     const unsigned char* end;
     if (!message(r, wt, end)) return false;
     if (!c) c.emplace();
-    return decode_struct_body(r, end, 1, c->records, arena_, e_) && leave_message(r, end, e_);
+    return decode_struct_body(r, end, 1, draft, arena_, e_) && leave_message(r, end, e_);
   }
 
   bool schema(WireReader& r, unsigned wt, std::optional<JsonSchema>& s) {
@@ -303,8 +308,8 @@ class SpanDecoder {
       case 6: return string(r, wt, s.instrumentation_name);
       case 7: return string(r, wt, s.submodule_name);
       case 8: return int32(r, wt, s.package_type);
-      case 9: return content(r, wt, s.input_value);
-      case 10: return content(r, wt, s.output_value);
+      case 9: return content(r, wt, s.input_value, input_value_);
+      case 10: return content(r, wt, s.output_value, output_value_);
       case 11: return schema(r, wt, s.input_schema);
       case 12: return schema(r, wt, s.output_schema);
       case 13: return string(r, wt, s.input_schema_hash);
@@ -317,7 +322,7 @@ class SpanDecoder {
       case 20: return time(r, wt, s.timestamp, "Timestamp");
       case 21: return time(r, wt, s.duration, "Duration");
       case 22: return flag(r, wt, s.is_root_span);
-      case 23: return content(r, wt, s.metadata);
+      case 23: return content(r, wt, s.metadata, metadata_);
       case 24: return optional_string(r, wt, s.environment);
       default: return optional_string(r, wt, s.id);
     }
@@ -325,6 +330,7 @@ class SpanDecoder {
 
   json::Arena& arena_;
   DecodeError& e_;
+  StructDraft input_value_, output_value_, metadata_;
 };
 
 }  // namespace
