@@ -36,8 +36,11 @@ class Buffer {
     sink_ = sink;
     context_ = context;
   }
+  // Hands what the buffer holds to the sink and empties it; without a sink,
+  // does nothing.
   void flush() {
-    if (sink_ != nullptr && size_ != 0) sink_(context_, data_, size_);
+    if (sink_ == nullptr) return;
+    if (size_ != 0) sink_(context_, data_, size_);
     size_ = 0;
   }
 

@@ -16,9 +16,19 @@ namespace {
 bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
   switch (v.kind()) {
     case Kind::Double: {
-      double d;
-      if (!reparse_double(v.as_double(), d)) return false;
-      out = d == v.as_double() && std::signbit(d) == std::signbit(v.as_double()) ? v : JsonValue::dbl(d);
+      const double d = v.as_double();
+      if (!std::isfinite(d)) [[unlikely]] {
+        out = JsonValue::null();  // it prints as null, so it reads back as null
+        return true;
+      }
+      if (d == 0.0) {
+        out = v;
+        return true;
+      }
+      const std::uint64_t known = v.double_digits();
+      double back;
+      if (!reparse_digits(known != 0 ? digits_from(known, v.double_k()) : shortest_digits(d), d, back)) return false;
+      out = back == d ? v : JsonValue::dbl(back);
       return true;
     }
     case Kind::Array: {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "json/scan.h"
+
 namespace quarn::json {
 
 // Decimal literals: the compiler rounds each to the nearest double.
@@ -71,35 +73,36 @@ bool decimal_to_double(std::uint64_t s, std::int32_t x, double& out) noexcept {
 }
 
 ShortestDigits shortest_digits(double d) noexcept {
-  // Scientific form of the shortest round-trip digits: "d[.ddd]e±XX".
+  // Scientific form of the shortest round-trip digits: "d[.ddd]e±XX[X]".
   char buf[40];
   auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
-  ShortestDigits out{};
-  const char* p = buf;
-  int n = 0;
-  while (p < res.ptr && *p != 'e') {
-    if (*p != '.') out.digits[n++] = *p;
-    ++p;
+  const char* e = res.ptr - 4;  // the exponent has two or three digits
+  if (*e != 'e') --e;
+  ShortestDigits out;
+  out.digits[0] = buf[0];
+  int n = 1;
+  if (buf[1] == '.') {
+    n += static_cast<int>(e - (buf + 2));
+    std::memcpy(out.digits + 1, buf + 2, static_cast<std::size_t>(n - 1));
   }
   int exp = 0;
-  bool neg = false;
-  ++p;  // 'e'
-  if (*p == '-') neg = true;
-  ++p;  // sign
-  while (p < res.ptr) exp = exp * 10 + (*p++ - '0');
+  for (const char* p = e + 2; p < res.ptr; ++p) exp = exp * 10 + (*p - '0');
   out.n = n;
-  out.k = (neg ? -exp : exp) + 1;
+  out.k = (e[1] == '-' ? -exp : exp) + 1;
   return out;
 }
 
-std::size_t format_double(double d, char* out) noexcept {
+ShortestDigits digits_from(std::uint64_t digits, int k) noexcept {
+  ShortestDigits out;
+  auto res = std::to_chars(out.digits, out.digits + sizeof out.digits, digits);
+  out.n = static_cast<int>(res.ptr - out.digits);
+  out.k = k;
+  return out;
+}
+
+std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) noexcept {
   char* w = out;
-  if (std::signbit(d)) *w++ = '-';
-  if (d == 0.0) {
-    std::memcpy(w, "0.0", 3);
-    return static_cast<std::size_t>(w + 3 - out);
-  }
-  ShortestDigits sd = shortest_digits(d);
+  if (negative) *w++ = '-';
   const int n = sd.n, k = sd.k;
   if (k >= -4 && k <= 0) {
     *w++ = '0';
@@ -143,14 +146,35 @@ std::size_t format_double(double d, char* out) noexcept {
   return static_cast<std::size_t>(w - out);
 }
 
-bool reparse_double(double d, double& out) noexcept {
-  if (d == 0.0) {
-    out = d;
-    return true;
+std::size_t format_double(double d, char* out) noexcept {
+  if (!std::isfinite(d)) [[unlikely]] {
+    // Not a JSON number; values never hold one, but the printer must not write garbage.
+    std::memcpy(out, "null", 4);
+    return 4;
   }
-  ShortestDigits sd = shortest_digits(d);
+  if (d == 0.0) {
+    if (std::signbit(d)) {
+      std::memcpy(out, "-0.0", 4);
+      return 4;
+    }
+    std::memcpy(out, "0.0", 3);
+    return 3;
+  }
+  return format_digits(shortest_digits(d), std::signbit(d), out);
+}
+
+bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept {
   std::uint64_t s = 0;
-  for (int i = 0; i < sd.n; ++i) s = s * 10 + static_cast<std::uint64_t>(sd.digits[i] - '0');
+  int i = 0;
+  if (sd.n >= 8) {
+    s = detail::eight_digit_value(sd.digits);
+    i = 8;
+    if (sd.n >= 16) {
+      s = s * 100000000ull + detail::eight_digit_value(sd.digits + 8);
+      i = 16;
+    }
+  }
+  for (; i < sd.n; ++i) s = s * 10 + static_cast<std::uint64_t>(sd.digits[i] - '0');
   std::int32_t x;
   if (sd.k >= 1 && sd.k <= 16 && sd.n <= sd.k) {
     // "ddd000.0": the zeros and the fraction digit all join the significand.
@@ -169,6 +193,14 @@ bool reparse_double(double d, double& out) noexcept {
   if (!decimal_to_double(s, x, f)) return false;
   out = std::signbit(d) ? -f : f;
   return true;
+}
+
+bool reparse_double(double d, double& out) noexcept {
+  if (d == 0.0) {
+    out = d;
+    return true;
+  }
+  return reparse_digits(shortest_digits(d), d, out);
 }
 
 }  // namespace quarn::json

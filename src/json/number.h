@@ -31,13 +31,25 @@ struct ShortestDigits {
 };
 ShortestDigits shortest_digits(double d) noexcept;
 
+// The same record for digits already known (`digits` without trailing zeros,
+// non-zero).
+ShortestDigits digits_from(std::uint64_t digits, int k) noexcept;
+
 // Largest text `format_double` writes ("-" + 17 digits + "e-324" and change).
 inline constexpr std::size_t kMaxDoubleText = 32;
 
-// Writes the canonical text of a finite double to `out` (at least
+// Writes the canonical text of `d` to `out` (at least
 // kMaxDoubleText bytes) and returns its length: "0.0", "-0.0", "0.00001",
-// "100.0", "12.34", "1e+16", "1.5e-7", "5e-324" …
+// "100.0", "12.34", "1e+16", "1.5e-7", "5e-324" … A double that is not finite
+// writes "null".
 std::size_t format_double(double d, char* out) noexcept;
+
+// Lays out shortest digits (with a leading "-" when `negative`) as
+// `format_double` does; `sd` must come from a non-zero double.
+std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) noexcept;
+
+// `reparse_double` for a non-zero `d` whose shortest digits are `sd`.
+bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept;
 
 // The double that the parser gives when it reads back the canonical text of
 // `d` (finite). Usually `d` itself; it differs for some inputs whose shortest

@@ -1,6 +1,8 @@
 #include "json/print.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstring>
 
 #include "json/number.h"
 #include "json/scan.h"
@@ -68,11 +70,6 @@ void print_int(std::int64_t i, Buffer& out) {
   out.commit(static_cast<std::size_t>(r.ptr - p));
 }
 
-void print_double(double d, Buffer& out) {
-  char* p = out.prepare(kMaxDoubleText);
-  out.commit(format_double(d, p));
-}
-
 std::size_t digits_u64(std::uint64_t u) noexcept {
   std::size_t n = 1;
   while (u >= 10) {
@@ -97,9 +94,25 @@ std::size_t string_size(std::string_view s) noexcept {
 }  // namespace
 
 void print_string(std::string_view s, Buffer& out) {
-  out.push_back('"');
   const char* p = s.data();
   const char* end = p + s.size();
+  const char* q0 = detail::scan_string_run(p, end);
+  if (q0 == end) [[likely]] {
+    // Nothing to escape: one copy.
+    char* w = out.prepare(s.size() + 2);
+    w[0] = '"';
+    if (!s.empty()) std::memcpy(w + 1, p, s.size());
+    w[s.size() + 1] = '"';
+    out.commit(s.size() + 2);
+    return;
+  }
+  out.push_back('"');
+  out.append(p, static_cast<std::size_t>(q0 - p));
+  {
+    const Escape& e = escape_for(static_cast<unsigned char>(*q0));
+    out.append(e.text, e.size);
+    p = q0 + 1;
+  }
   for (;;) {
     const char* q = detail::scan_string_run(p, end);
     out.append(p, static_cast<std::size_t>(q - p));
@@ -111,42 +124,103 @@ void print_string(std::string_view s, Buffer& out) {
   out.push_back('"');
 }
 
-void print_json(const JsonValue& v, Buffer& out) {
-  switch (v.kind()) {
-    case Kind::Null: out.append("null", 4); return;
-    case Kind::Bool:
-      if (v.as_bool()) out.append("true", 4);
-      else out.append("false", 5);
-      return;
-    case Kind::UInt: print_uint(v.as_uint(), out); return;
-    case Kind::Int: print_int(v.as_int(), out); return;
-    case Kind::Double: print_double(v.as_double(), out); return;
-    case Kind::String: print_string(v.as_string(), out); return;
-    case Kind::Array: {
-      out.push_back('[');
-      bool first = true;
-      for (const JsonValue& e : v.elements()) {
-        if (!first) out.push_back(',');
-        first = false;
-        print_json(e, out);
-      }
-      out.push_back(']');
+namespace {
+
+// The printer. With `Normalize`, every double is printed as it reads back from
+// its own canonical text (the result of printing and parsing once more), and
+// `ok` turns false where that read-back would fail.
+template <bool Normalize>
+struct Printer {
+  Buffer& out;
+  bool ok = true;
+  bool moved = false;  // some double read back as another one
+
+  void dbl(const JsonValue& v) {
+    const double d = v.as_double();
+    char* p = out.prepare(kMaxDoubleText);
+    if (d == 0.0 || !std::isfinite(d)) [[unlikely]] {
+      out.commit(format_double(d, p));
       return;
     }
-    case Kind::Object: {
-      out.push_back('{');
-      bool first = true;
-      for (const JsonMember& m : v.members()) {
-        if (!first) out.push_back(',');
-        first = false;
-        print_string(m.name, out);
-        out.push_back(':');
-        print_json(m.value, out);
+    const std::uint64_t known = v.double_digits();
+    ShortestDigits sd = known != 0 ? digits_from(known, v.double_k()) : shortest_digits(d);
+    if constexpr (Normalize) {
+      double back;
+      if (!reparse_digits(sd, d, back)) {
+        ok = false;
+        return;
       }
-      out.push_back('}');
-      return;
+      if (back != d) {
+        moved = true;
+        if (back == 0.0) {
+          out.commit(format_double(back, p));
+          return;
+        }
+        sd = shortest_digits(back);
+      }
+    }
+    out.commit(format_digits(sd, std::signbit(d), p));
+  }
+
+  void value(const JsonValue& v, int depth) {
+    switch (v.kind()) {
+      case Kind::Null: out.append("null", 4); return;
+      case Kind::Bool:
+        if (v.as_bool()) out.append("true", 4);
+        else out.append("false", 5);
+        return;
+      case Kind::UInt: print_uint(v.as_uint(), out); return;
+      case Kind::Int: print_int(v.as_int(), out); return;
+      case Kind::Double: dbl(v); return;
+      case Kind::String: print_string(v.as_string(), out); return;
+      case Kind::Array: {
+        if (Normalize && depth >= kMaxNormalizedDepth) {
+          ok = false;
+          return;
+        }
+        out.push_back('[');
+        bool first = true;
+        for (const JsonValue& e : v.elements()) {
+          if (!first) out.push_back(',');
+          first = false;
+          value(e, depth + 1);
+        }
+        out.push_back(']');
+        return;
+      }
+      case Kind::Object: {
+        if (Normalize && depth >= kMaxNormalizedDepth) {
+          ok = false;
+          return;
+        }
+        out.push_back('{');
+        bool first = true;
+        for (const JsonMember& m : v.members()) {
+          if (!first) out.push_back(',');
+          first = false;
+          print_string(m.name, out);
+          out.push_back(':');
+          value(m.value, depth + 1);
+        }
+        out.push_back('}');
+        return;
+      }
     }
   }
+};
+
+}  // namespace
+
+void print_json(const JsonValue& v, Buffer& out) {
+  Printer<false> p{out};
+  p.value(v, 0);
+}
+
+bool print_json_normalized(const JsonValue& v, Buffer& out, bool* moved) {
+  Printer<true> p{out};
+  p.value(v, 0);
+  if (moved != nullptr) *moved = p.moved;
+  return p.ok;
 }
 
 std::size_t printed_size(const JsonValue& v) noexcept {

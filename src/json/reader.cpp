@@ -155,8 +155,18 @@ bool Reader::read_escaped_string(const char* start, std::string& scratch, std::s
   }
 }
 
+namespace {
+
+using detail::eight_digit_value;
+using detail::eight_digits;
+
+constexpr bool kSwarDigits = std::endian::native == std::endian::little;
+
+}  // namespace
+
 bool Reader::read_number(JsonNumber& out) {
   constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
+  out.digits = 0;
   bool negative = false;
   if (*cur_ == '-') {
     negative = true;
@@ -166,19 +176,30 @@ bool Reader::read_number(JsonNumber& out) {
   std::uint64_t s = 0;
   std::int64_t x = 0;
   bool dropped = false;
+  int taken = 0;  // digits taken into s so far; below 19 the next one always fits
   char c = *cur_;
   if (c == '0') {
     ++cur_;
+    taken = 1;
     if (cur_ != end_ && is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
   } else if (c >= '1' && c <= '9') {
-    // Up to 19 digits always fit; the rest are checked one by one.
-    const char* fast_end = cur_ + ((end_ - cur_) < 19 ? (end_ - cur_) : 19);
-    while (cur_ < fast_end && is_digit(*cur_)) s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+    if constexpr (kSwarDigits) {
+      while (taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
+        s = s * 100000000ull + eight_digit_value(cur_);
+        cur_ += 8;
+        taken += 8;
+      }
+    }
+    while (taken < 19 && cur_ != end_ && is_digit(*cur_)) {
+      s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+      ++taken;
+    }
     while (cur_ != end_ && is_digit(*cur_)) {
       unsigned d = static_cast<unsigned>(*cur_ - '0');
       if (!dropped && (s > kCut || (s == kCut && d > 5))) dropped = true;
       if (dropped) ++x;
       else s = s * 10 + d;
+      ++taken;
       ++cur_;
     }
   } else {
@@ -191,6 +212,21 @@ bool Reader::read_number(JsonNumber& out) {
     ++cur_;
     if (cur_ == end_) return fail_eof(msg::kEofValue);
     if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+    if (!dropped) {
+      if constexpr (kSwarDigits) {
+        while (taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
+          s = s * 100000000ull + eight_digit_value(cur_);
+          cur_ += 8;
+          x -= 8;
+          taken += 8;
+        }
+      }
+      while (taken < 19 && cur_ != end_ && is_digit(*cur_)) {
+        s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+        --x;
+        ++taken;
+      }
+    }
     bool refused = false;
     while (cur_ != end_ && is_digit(*cur_)) {
       unsigned d = static_cast<unsigned>(*cur_ - '0');
@@ -251,6 +287,15 @@ bool Reader::read_number(JsonNumber& out) {
   if (!decimal_to_double(s, static_cast<std::int32_t>(x), f)) return fail_at(offset(), msg::kOutOfRange);
   out.kind = JsonNumber::Kind::Double;
   out.d = negative ? -f : f;
+  out.digits = 0;
+  // Up to 15 significant digits with an exact power of ten convert with one
+  // correctly rounded operation, and no other decimal of 15 digits or fewer
+  // rounds to the same double: these digits are the shortest ones.
+  if (!dropped && s != 0 && s < 1000000000000000ull && x >= -22 && x <= 22) {
+    out.k = static_cast<int>(x) + detail::decimal_digits(s);  // s × 10^x = 0.d1…dn × 10^k
+    while (s % 10 == 0) s /= 10;
+    out.digits = s;
+  }
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "json/value.h"
 
+#include "json/scan.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -29,10 +31,10 @@ JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members) 
 
 JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
   const std::size_t n = ms.size();
-  auto less = [](const JsonMember& a, const JsonMember& b) { return a.name < b.name; };
+  auto less = [](const JsonMember& a, const JsonMember& b) { return detail::name_less(a.name, b.name); };
   bool ascending = true;
   for (std::size_t i = 1; i < n; ++i) {
-    if (!(ms[i - 1].name < ms[i].name)) {
+    if (!detail::name_less(ms[i - 1].name, ms[i].name)) {
       ascending = false;
       break;
     }
@@ -41,7 +43,7 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
 
   bool descending = true;
   for (std::size_t i = 1; i < n; ++i) {
-    if (!(ms[i].name < ms[i - 1].name)) {
+    if (!detail::name_less(ms[i].name, ms[i - 1].name)) {
       descending = false;
       break;
     }

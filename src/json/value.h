@@ -34,6 +34,12 @@ struct JsonNumber {
     std::int64_t i;   // Kind::Int, always < 0
     double d;         // Kind::Double, always finite
   };
+  // For a double read exactly from at most 15 significant digits: those
+  // digits without trailing zeros (0 when unknown) and the decimal point
+  // position k (|d| = 0.digits × 10^k). They are then the double's shortest
+  // digits, which spares the printer from computing them.
+  std::uint64_t digits = 0;
+  int k = 0;
 };
 
 class JsonValue {
@@ -54,13 +60,21 @@ class JsonValue {
     v.d_ = d;
     return v;
   }
+  // A double together with its shortest digits (see JsonNumber::digits;
+  // digits < 10^15, -21 <= k <= 37).
+  static JsonValue dbl_with_digits(double d, std::uint64_t digits, int k) noexcept {
+    JsonValue v(Kind::Double, 0, 0);
+    v.tag_ |= (digits << 8) | (static_cast<std::uint64_t>(k + kDigitsBias) << 58);
+    v.d_ = d;
+    return v;
+  }
   static JsonValue number(const JsonNumber& n) noexcept {
     switch (n.kind) {
       case JsonNumber::Kind::UInt: return uint(n.u);
       case JsonNumber::Kind::Int: return JsonValue(Kind::Int, 0, static_cast<std::uint64_t>(n.i));
       case JsonNumber::Kind::Double: break;
     }
-    return dbl(n.d);
+    return n.digits != 0 ? dbl_with_digits(n.d, n.digits, n.k) : dbl(n.d);
   }
   // A string that refers to `s` without copying: the bytes must outlive every
   // use of the value (arena storage, or text the caller keeps alive).
@@ -101,6 +115,9 @@ class JsonValue {
   std::uint64_t as_uint() const noexcept { return u_; }
   std::int64_t as_int() const noexcept { return static_cast<std::int64_t>(u_); }
   double as_double() const noexcept { return d_; }
+  // The shortest digits of a double when known (else 0), and their k.
+  std::uint64_t double_digits() const noexcept { return (tag_ >> 8) & ((std::uint64_t{1} << 50) - 1); }
+  int double_k() const noexcept { return static_cast<int>(tag_ >> 58) - kDigitsBias; }
   // The number as the nearest double (integers rounded half to even).
   double to_double() const noexcept {
     switch (kind()) {
@@ -121,7 +138,8 @@ class JsonValue {
   constexpr JsonValue(Kind k, std::size_t size, std::uint64_t u) noexcept
       : tag_(static_cast<std::uint64_t>(k) | (static_cast<std::uint64_t>(size) << 8)), u_(u) {}
 
-  std::uint64_t tag_;  // kind in the low byte, size above it
+  static constexpr int kDigitsBias = 22;
+  std::uint64_t tag_;  // kind in the low byte, size (or a double's digits) above it
   union {
     std::uint64_t u_;
     double d_;

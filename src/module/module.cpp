@@ -11,7 +11,9 @@
 
 #include "json/canonical.h"
 #include "module/frame.h"
+#include "payload/export_payload.h"
 #include "proto/struct.h"
+#include "pybridge/object_payload.h"
 #include "pybridge/span_calls.h"
 
 namespace quarn {
@@ -208,7 +210,13 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), payload) ||
         !frame::to_opt_text(sig.params[1], slots[1].get(), merges))
       return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = payload::process_export_payload(payload, merges);
+    if (!r) return frame::raise(r.error());
+    return frame::result(
+        new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()), new_str(json::as_view(r->value_hash)),
+                      new_str(r->schema_text()), new_str(json::as_view(r->schema_hash)),
+                      new_bytes(r->struct_bytes.view())}),
+        sig.function);
   });
 }
 
@@ -217,7 +225,9 @@ PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* k
   return frame::guard(sig.function, [&]() -> PyObject* {
     Ref slots[2];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = pybridge::process_export_payload_pyobject(slots[0].get(), frame::to_opt_object(slots[1].get()));
+    if (!r) return frame::raise(r.error(), sig.function);
+    return r->release();
   });
 }
 

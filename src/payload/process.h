@@ -5,6 +5,12 @@
 // merge rules (the merged payload), the schema of the merged payload, the
 // hashes of the merged payload and of the schema, and the payload's
 // google.protobuf.Struct bytes.
+//
+// A schema is an object {"properties":{...},"type":T} with "items" (the schema
+// of an array's first element) for non-empty arrays and, on top-level
+// properties named by a rule, the rule's "encoding", "decoded_type" and
+// (finite) "match_importance". T is 1 number, 2 string, 3 boolean, 4 null,
+// 6 object, 7 array.
 #pragma once
 
 #include <optional>
@@ -14,6 +20,7 @@
 #include "json/hash.h"
 #include "json/value.h"
 #include "module/error.h"
+#include "payload/merge_rules.h"
 
 namespace quarn::payload {
 
@@ -26,13 +33,46 @@ struct ProcessedPayload {
   json::JsonValue schema;
 };
 
+// The canonical texts of the three values of a ProcessedPayload, for callers
+// that return them as text. When decoding changed nothing, the merged text is
+// the normalized text and is not printed twice.
+struct PrintedPayload {
+  json::Buffer normalized;
+  json::Buffer merged;  // empty when `merged_is_normalized`
+  json::Buffer schema;
+  bool merged_is_normalized = false;
+
+  std::string_view merged_text() const noexcept {
+    return merged_is_normalized ? normalized.view() : merged.view();
+  }
+};
+
 // Runs normalization, merge rules, member decoding, schema derivation, both
-// hashes and the Struct encoding, in that order; the first failure ends it.
+// hashes and the Struct encoding, in that order; the first failure ends it:
+// a Serialization error when the payload does not read back from its own
+// text, the InvalidJson error of parse_schema_merges for bad rules.
 // `payload`'s storage must live in `arena` or outlive the result; the three
-// values of the result keep their storage in `arena`. Absent
-// `schema_merges_text` means no rules.
+// values of the result keep their storage in `arena` (and share sub-trees
+// with `payload`). Absent `schema_merges_text` means no rules. With `printed`,
+// the three canonical texts are written there and the hashes are taken over
+// those texts (the same bytes hash_json_value digests).
 Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               json::Arena& arena);
+                                               json::Arena& arena, PrintedPayload* printed = nullptr);
+
+// `value` with the top-level members named by `merges` decoded: a rule with
+// encoding 1 turns a strict Base64 string into its bytes read as lossy UTF-8,
+// then a rule with decoded_type 1 turns a string that parses as one JSON
+// document into that value. A failed decode or parse keeps the string; other
+// members and non-objects are returned as they are. Cannot fail. New storage
+// goes to `arena`; the result shares everything unchanged with `value`, and
+// `value`'s storage must outlive it.
+json::JsonValue decode_payload_fields(const json::JsonValue& value, const SchemaMerges& merges,
+                                      json::Arena& arena);
+
+// The schema of `value`. `merges` (may be null) annotates the properties of a
+// top-level object only. Cannot fail; recurses once per nesting level of
+// `value`. Storage goes to `arena`; member names are shared with `value`.
+json::JsonValue derive_schema(const json::JsonValue& value, const SchemaMerges* merges, json::Arena& arena);
 
 }  // namespace quarn::payload

@@ -1,0 +1,33 @@
+// The body of the module function process_export_payload: a payload and
+// optional schema merges, both as JSON text, to the six results.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "json/buffer.h"
+#include "json/hash.h"
+#include "module/error.h"
+#include "payload/process.h"
+
+namespace quarn::payload {
+
+struct ExportPayload {
+  PrintedPayload texts;         // canonical texts: normalized, merged, schema
+  json::HashText value_hash;    // hash of the merged text
+  json::HashText schema_hash;   // hash of the schema text
+  json::Buffer struct_bytes;    // Struct encoding of the normalized payload
+
+  std::string_view normalized_text() const noexcept { return texts.normalized.view(); }
+  std::string_view merged_text() const noexcept { return texts.merged_text(); }
+  std::string_view schema_text() const noexcept { return texts.schema.view(); }
+};
+
+// Parses `payload_json` (InvalidJson with the parser's message on failure),
+// then runs process_payload_value with `schema_merges_json` (absent: no
+// rules) and returns its results, the values as canonical text. The payload
+// is checked before the rules.
+Result<ExportPayload> process_export_payload(std::string_view payload_json,
+                                             std::optional<std::string_view> schema_merges_json);
+
+}  // namespace quarn::payload

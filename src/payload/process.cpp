@@ -1,0 +1,247 @@
+#include "payload/process.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "json/normalize.h"
+#include "json/parse.h"
+#include "json/print.h"
+#include "payload/base64.h"
+#include "payload/utf8.h"
+#include "proto/struct.h"
+
+namespace quarn::payload {
+
+namespace {
+
+using json::Arena;
+using json::JsonMember;
+using json::JsonValue;
+using json::Kind;
+
+// Values are immutable handles: an unchanged value is the same 16 bytes.
+inline bool same_handle(const JsonValue& a, const JsonValue& b) noexcept {
+  return std::memcmp(&a, &b, sizeof(JsonValue)) == 0;
+}
+
+// The member of `ms[from..]` named `name`, as an index; `ms.size()` if none.
+// `from` moves to where the search stopped, so ascending names are found in
+// one sweep of O(log n) steps each.
+std::size_t find_from(json::JsonObject ms, std::size_t& from, std::string_view name) noexcept {
+  auto it = std::lower_bound(ms.begin() + static_cast<std::ptrdiff_t>(from), ms.end(), name,
+                             [](const JsonMember& m, std::string_view n) { return m.name < n; });
+  from = static_cast<std::size_t>(it - ms.begin());
+  if (it != ms.end() && it->name == name) return from;
+  return ms.size();
+}
+
+// One member's value under its rule. `scratch` holds decoded Base64 bytes and
+// is reused from member to member.
+JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, json::Buffer& scratch) {
+  if (rule.encoding == 1 && v.is_string()) {
+    std::string_view s = v.as_string();
+    char* bytes = scratch.prepare(base64_decoded_capacity(s.size()));
+    std::size_t n;
+    if (base64_decode(s, bytes, n)) v = JsonValue::string_ref(utf8_lossy({bytes, n}, arena));
+  }
+  if (rule.decoded_type == 1 && v.is_string()) {
+    // Strings of the parsed value may point into `v`'s bytes: those live in
+    // the arena or in the payload's own storage.
+    JsonValue parsed;
+    json::ParseError error;
+    if (json::parse_json_raw(v.as_string(), arena, json::StringStorage::Borrow, parsed, error)) v = parsed;
+  }
+  return v;
+}
+
+// ---- schema ----------------------------------------------------------------
+constexpr std::uint64_t type_code(Kind k) noexcept {
+  switch (k) {
+    case Kind::Null: return 4;
+    case Kind::Bool: return 3;
+    case Kind::UInt:
+    case Kind::Int:
+    case Kind::Double: return 1;
+    case Kind::String: return 2;
+    case Kind::Array: return 7;
+    case Kind::Object: return 6;
+  }
+  return 4;
+}
+
+inline JsonValue empty_object() noexcept { return JsonValue::object_ref(nullptr, 0); }
+
+class SchemaBuilder {
+ public:
+  explicit SchemaBuilder(Arena& arena) : arena_(arena) {}
+
+  JsonValue derive(const JsonValue& x) {
+    const Kind k = x.kind();
+    if (k == Kind::Array && x.size() != 0) {
+      JsonValue items = derive(x.elements()[0]);
+      return node(7, &items, empty_object(), nullptr);
+    }
+    if (k == Kind::Object && x.size() != 0) return node(6, nullptr, properties(x, nullptr), nullptr);
+    // Scalars and empty containers: one shared schema per type code.
+    const std::uint64_t code = type_code(k);
+    JsonValue& leaf = leaves_[code];
+    if (leaf.is_null()) leaf = node(code, nullptr, empty_object(), nullptr);
+    return leaf;
+  }
+
+  // The schema of a top-level object whose properties the rules annotate.
+  JsonValue derive_top(const JsonValue& x, const SchemaMerges& merges) {
+    if (x.kind() != Kind::Object || x.size() == 0 || merges.empty()) return derive(x);
+    return node(6, nullptr, properties(x, &merges), nullptr);
+  }
+
+ private:
+  // Member name -> schema for the members of object `x`; with `merges`, the
+  // schemas of members that a rule names carry the rule's annotations.
+  JsonValue properties(const JsonValue& x, const SchemaMerges* merges) {
+    json::JsonObject ms = x.members();
+    JsonMember* out = arena_.allocate_array<JsonMember>(ms.size());
+    for (std::size_t i = 0; i < ms.size(); ++i) out[i] = JsonMember{ms[i].name, derive(ms[i].value)};
+    if (merges != nullptr) {
+      std::size_t from = 0;
+      for (const SchemaMerges::Entry& e : *merges) {
+        std::size_t i = find_from(ms, from, e.name);
+        if (from == ms.size()) break;
+        if (i == ms.size()) continue;
+        out[i].value = annotate(out[i].value, e.rule);
+        ++from;
+      }
+    }
+    return JsonValue::object_ref(out, ms.size());
+  }
+
+  // `schema` (a node built here) with the rule's fields added.
+  JsonValue annotate(const JsonValue& schema, const MergeRule& rule) {
+    const bool importance = rule.match_importance.has_value() && std::isfinite(*rule.match_importance);
+    if (!rule.encoding && !rule.decoded_type && !importance) return schema;
+    const JsonValue* items = schema.find("items");
+    const JsonValue* props = schema.find("properties");
+    const JsonValue* type = schema.find("type");
+    return node(type->as_uint(), items, *props, &rule);
+  }
+
+  // {"decoded_type","encoding","items","match_importance","properties","type"}:
+  // the names in ascending byte order, each present as needed.
+  JsonValue node(std::uint64_t code, const JsonValue* items, const JsonValue& props, const MergeRule* rule) {
+    JsonMember ms[6];
+    std::size_t n = 0;
+    if (rule != nullptr && rule->decoded_type)
+      ms[n++] = JsonMember{"decoded_type", JsonValue::integer(*rule->decoded_type)};
+    if (rule != nullptr && rule->encoding) ms[n++] = JsonMember{"encoding", JsonValue::integer(*rule->encoding)};
+    if (items != nullptr) ms[n++] = JsonMember{"items", *items};
+    if (rule != nullptr && rule->match_importance && std::isfinite(*rule->match_importance))
+      ms[n++] = JsonMember{"match_importance", JsonValue::dbl(*rule->match_importance)};
+    ms[n++] = JsonMember{"properties", props};
+    ms[n++] = JsonMember{"type", JsonValue::uint(code)};
+    return json::make_object_sorted(arena_, std::span<const JsonMember>(ms, n));
+  }
+
+  Arena& arena_;
+  JsonValue leaves_[8];  // by type code; null until built
+};
+
+// `size_hint`: the expected length, reserved up front; the printer grows the
+// buffer past it when needed.
+void print_into(const JsonValue& v, json::Buffer& out, std::size_t size_hint) {
+  out.clear();
+  out.reserve(size_hint);
+  json::print_json(v, out);
+}
+
+}  // namespace
+
+JsonValue decode_payload_fields(const JsonValue& value, const SchemaMerges& merges, Arena& arena) {
+  if (merges.empty() || !value.is_object()) return value;
+  json::JsonObject ms = value.members();
+  JsonMember* copy = nullptr;  // made on the first change
+  json::Buffer scratch;
+  std::size_t from = 0;
+  // Rules and members are both in ascending name order.
+  for (const SchemaMerges::Entry& e : merges) {
+    std::size_t i = find_from(ms, from, e.name);
+    if (from == ms.size()) break;
+    if (i == ms.size()) continue;
+    ++from;
+    JsonValue v = decode_member(ms[i].value, e.rule, arena, scratch);
+    if (same_handle(v, ms[i].value)) continue;
+    if (copy == nullptr) {
+      copy = arena.allocate_array<JsonMember>(ms.size());
+      std::memcpy(static_cast<void*>(copy), ms.data(), ms.size() * sizeof(JsonMember));
+    }
+    copy[i].value = v;
+  }
+  return copy != nullptr ? JsonValue::object_ref(copy, ms.size()) : value;
+}
+
+JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Arena& arena) {
+  SchemaBuilder b(arena);
+  return merges != nullptr ? b.derive_top(value, *merges) : b.derive(value);
+}
+
+Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
+                                               std::optional<std::string_view> schema_merges_text,
+                                               Arena& arena, PrintedPayload* printed) {
+  // Step 1, normalization, runs while the normalized text is printed: most
+  // payloads read back unchanged, and then the payload is its own normalized
+  // form and its text is already at hand for the value hash. Without `printed`
+  // the text goes straight into a digest.
+  json::Sha256 normalized_digest;
+  json::Buffer streamed;
+  json::Buffer* text = &streamed;
+  if (printed != nullptr) {
+    text = &printed->normalized;
+    text->clear();
+    text->reserve(128);
+  } else {
+    streamed.reserve(64 * 1024);
+    streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
+                      &normalized_digest);
+  }
+  bool moved = false;
+  JsonValue normalized = payload;
+  if (!json::print_json_normalized(payload, *text, &moved) || moved) {
+    // The rare case: find the error, or build the moved doubles into a value.
+    Result<JsonValue> n = json::normalize_value(payload, arena);
+    if (!n) return std::move(n).error();
+    if (!moved) throw std::logic_error("normalized printing failed where normalization did not");
+    normalized = *n;
+  }
+  text->flush();
+
+  SchemaMerges rules;
+  if (schema_merges_text) {
+    Result<SchemaMerges> parsed = parse_schema_merges(*schema_merges_text);
+    if (!parsed) return std::move(parsed).error();
+    rules = std::move(*parsed);
+  }
+
+  const JsonValue merged = decode_payload_fields(normalized, rules, arena);
+  const JsonValue schema = derive_schema(merged, &rules, arena);
+  const bool merged_is_normalized = same_handle(merged, normalized);
+
+  json::HashText value_hash, schema_hash;
+  if (printed != nullptr) {
+    printed->merged_is_normalized = merged_is_normalized;
+    if (merged_is_normalized) printed->merged.clear();
+    else print_into(merged, printed->merged, printed->normalized.size() + 128);
+    print_into(schema, printed->schema, 128);
+    value_hash = json::sha256_hex(printed->merged_text());
+    schema_hash = json::sha256_hex(printed->schema.view());
+  } else {
+    value_hash = merged_is_normalized ? normalized_digest.finish() : json::hash_json_value(merged);
+    schema_hash = json::hash_json_value(schema);
+  }
+
+  return ProcessedPayload{value_hash, schema_hash, proto::struct_bytes_from_json(normalized),
+                          normalized, merged,     schema};
+}
+
+}  // namespace quarn::payload

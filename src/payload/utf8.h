@@ -1,0 +1,35 @@
+// Lossy UTF-8: any bytes to a well-formed UTF-8 string.
+//
+// Each maximal ill-formed subsequence is replaced by one U+FFFD (the Unicode
+// Standard's "substitution of maximal subparts"): at a byte that cannot start
+// a well-formed sequence, or that starts one which breaks off, the lead byte
+// and the continuation bytes that still fit the sequence's allowed ranges
+// become one U+FFFD, and reading resumes at the first byte that did not fit.
+// So overlong forms (C0 AF, E0 80 80), surrogates (ED A0 80) and code points
+// above U+10FFFF (F4 90 ..) give one U+FFFD per byte, while a sequence cut
+// short (E1 80, F0 90 80) gives a single U+FFFD.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "json/arena.h"
+
+namespace quarn::payload {
+
+// Length of the longest prefix of `bytes` that is well-formed UTF-8.
+std::size_t utf8_valid_prefix(std::string_view bytes) noexcept;
+
+// Exact byte length of the lossy form of `bytes`.
+std::size_t utf8_lossy_size(std::string_view bytes) noexcept;
+
+// Writes the lossy form of `bytes` to `out` (room for utf8_lossy_size(bytes)
+// bytes) and returns the end of what was written.
+char* utf8_lossy_write(std::string_view bytes, char* out) noexcept;
+
+// The lossy form of `bytes` as a string in `arena`. Well-formed input is
+// validated and copied once; otherwise the exact size is computed and the
+// result written once.
+std::string_view utf8_lossy(std::string_view bytes, json::Arena& arena);
+
+}  // namespace quarn::payload

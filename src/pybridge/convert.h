@@ -1,0 +1,64 @@
+// Conversion between interpreter objects and JSON values.
+//
+// All three functions expect the interpreter lock to be held by the calling
+// thread and never release it. Objects handed in are borrowed for the call;
+// nothing is kept once a function returns.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "json/arena.h"
+#include "json/value.h"
+#include "module/pyfailure.h"
+#include "module/pyref.h"
+#include "module/python.h"
+
+namespace quarn::pybridge {
+
+// Containers (lists, tuples, dicts, and JSON arrays and objects on the way
+// back) nested deeper than this fail with RecursionError instead of running
+// the native stack out; the outermost container counts as 1.
+inline constexpr int kMaxNestingDepth = 512;
+
+// The JSON value of `obj` (borrowed; the caller keeps it alive).
+//
+// Tests, first match wins: None; bool (and NumPy bools, recognised without
+// importing NumPy); int, or anything with `__index__`, in the signed 64-bit
+// range; anything the float protocol reads (NaN and infinities give null);
+// str encodable as UTF-8; list; tuple; dict with str keys. A failure raised by
+// an object's own conversion hook only makes its test fail. Otherwise:
+// TypeError "unsupported value type for Rust export payload processing".
+// A non-str dict key is TypeError "'<type>' object cannot be cast as 'str'"; a
+// key with a lone surrogate the interpreter's UnicodeEncodeError (pending); a
+// dict whose size or keys change during the walk PanicException.
+//
+// Elements, members and names go to `arena`. Strings too, unless `keep` is
+// given: then a string of kBorrowMinBytes or more UTF-8 bytes points at the
+// str's own UTF-8 buffer (a str never changes while a reference to it is
+// held), and that reference is appended to `keep`, which must outlive every
+// use of the value. Without `keep` the value refers to no interpreter memory.
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep = nullptr);
+
+// Shorter strings are cheaper to copy than to hold: a copy is one bump
+// allocation and a memcpy, a hold is a reference count written twice and a
+// slot in the keep list.
+inline constexpr std::size_t kBorrowMinBytes = 1024;
+
+// A new interpreter object for `value`: None, bool, int (the full unsigned
+// 64-bit range), float, str, list, or dict filled in member order. If the
+// interpreter cannot create an object, its error is printed to standard error
+// and the failure is PanicException "Python API call failed"; if setting a
+// dict item fails, that exception is left pending. Nothing partly built
+// survives a failure.
+PyResult<Ref> json_to_pyobject(const json::JsonValue& value);
+
+// The contents of an optional byte-string argument: absent for nullptr or
+// None; the bytes of a `bytes` (or subclass) instance, which stay valid while
+// `obj` lives (bytes are immutable, so no call can change them); otherwise
+// TypeError "expected bytes or None".
+PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj);
+
+}  // namespace quarn::pybridge
