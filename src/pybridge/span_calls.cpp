@@ -1,9 +1,12 @@
 #include "pybridge/span_calls.h"
 
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "proto/export_request.h"
 #include "proto/span.h"
+#include "pybridge/convert.h"
 
 namespace quarn::pybridge {
 
@@ -62,6 +65,47 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
   if (!request) return PyFailure::module(std::move(request).error());
   return encode_to_bytes<proto::ExportSpansRequest>(*request, proto::measure_export_spans_request,
                                                     proto::write_export_spans_request);
+}
+
+PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, const SpanObjects& o) {
+  json::Arena arena;
+  std::vector<Ref> keep;  // str objects whose UTF-8 the JSON values point at
+  // Conversions in their fixed order; the first failure ends the call.
+  {
+    auto v = pyobject_to_json(o.input_schema, arena, &keep);
+    if (!v) return std::move(v).error();
+    a.input_schema = *v;
+  }
+  {
+    auto v = pyobject_to_json(o.output_schema, arena, &keep);
+    if (!v) return std::move(v).error();
+    a.output_schema = *v;
+  }
+  const std::pair<PyObject*, std::optional<json::JsonValue>*> optional_values[] = {
+      {o.metadata, &a.metadata}, {o.input_value, &a.input_value}, {o.output_value, &a.output_value}};
+  for (const auto& [obj, out] : optional_values) {
+    if (obj == nullptr) continue;
+    auto v = pyobject_to_json(obj, arena, &keep);
+    if (!v) return std::move(v).error();
+    *out = *v;
+  }
+  {
+    auto b = extract_optional_bytes(o.input_value_proto_struct_bytes);
+    if (!b) return std::move(b).error();
+    a.input_value_struct_bytes = *b;
+  }
+  {
+    auto b = extract_optional_bytes(o.output_value_proto_struct_bytes);
+    if (!b) return std::move(b).error();
+    a.output_value_struct_bytes = *b;
+  }
+
+  auto span = proto::build_span(a, arena);
+  if (!span) {
+    if (auto* bad = std::get_if<proto::InvalidEnum>(&span.error())) return PyFailure::value_error(std::move(bad->message));
+    return PyFailure::module(std::get<ModuleError>(std::move(span).error()));
+  }
+  return encode_to_bytes<proto::Span>(*span, proto::measure_span, proto::write_span);
 }
 
 }  // namespace quarn::pybridge
