@@ -14,6 +14,7 @@
 #include "payload/export_payload.h"
 #include "proto/struct.h"
 #include "pybridge/object_payload.h"
+#include "pybridge/span_calls.h"
 
 namespace quarn {
 namespace {
@@ -236,7 +237,41 @@ PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* k
     Ref slots[29];
     Converted c;
     if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
-    return frame::not_implemented(sig.function);
+    proto::SpanArguments a;
+    a.trace_id = c.text[0];
+    a.span_id = c.text[1];
+    a.parent_span_id = c.text[2];
+    a.name = c.text[3];
+    a.package_name = c.text[4];
+    a.instrumentation_name = c.text[5];
+    a.submodule_name = c.text[6];
+    a.package_type = static_cast<std::int32_t>(c.integer[7]);
+    a.environment = c.opt_text[8];
+    a.kind = static_cast<std::int32_t>(c.integer[9]);
+    a.input_schema_hash = c.text[12];
+    a.output_schema_hash = c.text[13];
+    a.input_value_hash = c.text[14];
+    a.output_value_hash = c.text[15];
+    a.status_code = static_cast<std::int32_t>(c.integer[16]);
+    a.status_message = c.text[17];
+    a.is_pre_app_start = c.flag[18];
+    a.is_root_span = c.flag[19];
+    a.timestamp_seconds = c.integer[20];
+    a.timestamp_nanos = static_cast<std::int32_t>(c.integer[21]);
+    a.duration_seconds = c.integer[22];
+    a.duration_nanos = static_cast<std::int32_t>(c.integer[23]);
+    const pybridge::SpanObjects objects{
+        slots[10].get(),
+        slots[11].get(),
+        frame::to_opt_object(slots[24].get()),
+        frame::to_opt_object(slots[25].get()),
+        frame::to_opt_object(slots[26].get()),
+        frame::to_opt_object(slots[27].get()),
+        frame::to_opt_object(slots[28].get()),
+    };
+    auto r = pybridge::build_span_proto_bytes(a, objects);
+    if (!r) return frame::raise(r.error(), sig.function);
+    return frame::result(r->release(), sig.function);
   });
 }
 
@@ -246,7 +281,9 @@ PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, P
     Ref slots[5];
     Converted c;
     if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
-    return frame::not_implemented(sig.function);
+    auto r = pybridge::build_export_spans_request_bytes(c.text[0], c.text[1], c.text[2], c.text[3], slots[4].get());
+    if (!r) return frame::raise(r.error(), sig.function);
+    return frame::result(r->release(), sig.function);
   });
 }
 

@@ -210,11 +210,45 @@ json::Buffer encode_t(const typename N::StructNode& s) {
 
 // ---- decoding ------------------------------------------------------------------
 
+// A ListValue being decoded from one or more bodies (repeated list_value
+// occurrences in one Value extend it); grows like StructDraft.
+struct ListDraft {
+  Value* data = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+};
+
+// A Value while its message may still receive fields: its Struct or list
+// kind is kept as a draft until the Value is complete.
+struct OpenValue {
+  Value v;
+  StructDraft st;
+  ListDraft list;
+};
+
+// Appends `n` items at `src` to the draft array (`data`, `size`, `capacity`):
+// the first batch is stored at its exact size, later ones grow the array
+// geometrically, so appends cost amortised constant time per item.
+template <class T>
+void append_items(json::Arena& arena, T*& data, std::size_t& size, std::size_t& capacity, const T* src,
+                  std::size_t n) {
+  if (n == 0) return;
+  if (size + n > capacity) {
+    std::size_t cap = size == 0 ? n : std::max(size + n, 2 * capacity);
+    T* grown = arena.allocate_array<T>(cap);
+    if (size != 0) std::memcpy(static_cast<void*>(grown), data, size * sizeof(T));
+    data = grown;
+    capacity = cap;
+  }
+  std::memcpy(static_cast<void*>(data + size), src, n * sizeof(T));
+  size += n;
+}
+
 class Decoder {
  public:
   Decoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
 
-  bool struct_body(WireReader& r, const unsigned char* end, int level, Struct& st) {
+  bool struct_body(WireReader& r, const unsigned char* end, int level, StructDraft& st) {
     const std::size_t base = fields_.size();
     while (r.p < end) {
       std::uint32_t field;
@@ -231,7 +265,7 @@ class Decoder {
         return false;
       }
     }
-    finish_struct(st, base);
+    append_fields(st, base);
     return true;
   }
 
@@ -241,7 +275,7 @@ class Decoder {
     const unsigned char* end;
     if (!enter_message(r, level, end, e_)) return false;
     out.key = std::string_view();
-    out.value = Value();
+    OpenValue value_draft;
     while (r.p < end) {
       std::uint32_t field;
       unsigned wt;
@@ -249,16 +283,18 @@ class Decoder {
       if (field == 1) {
         if (!expect_wire_type(wt, kLengthDelimited, e_) || !read_string(r, out.key, e_)) return false;
       } else if (field == 2) {
-        if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level + 1, out.value)) return false;
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level + 1, value_draft)) return false;
       } else if (!skip_field(r, field, wt, level + 1, e_)) {
         return false;
       }
     }
-    return leave_message(r, end, e_);
+    if (!leave_message(r, end, e_)) return false;
+    out.value = close(value_draft);
+    return true;
   }
 
   // A Value message inside a container at `level`, merged into `v`.
-  bool value(WireReader& r, int level, Value& v) {
+  bool value(WireReader& r, int level, OpenValue& v) {
     const unsigned char* end;
     if (!enter_message(r, level, end, e_)) return false;
     const int here = level + 1;
@@ -278,7 +314,8 @@ class Decoder {
     return leave_message(r, end, e_);
   }
 
-  bool value_field(WireReader& r, std::uint32_t field, unsigned wt, int here, Value& v) {
+  bool value_field(WireReader& r, std::uint32_t field, unsigned wt, int here, OpenValue& ov) {
+    Value& v = ov.v;
     switch (field) {
       case 1: {
         std::uint64_t x;
@@ -313,70 +350,65 @@ class Decoder {
         if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
         if (v.kind != Value::Kind::Struct) {
           v.kind = Value::Kind::Struct;
-          v.struct_value = Struct{};
+          ov.st = StructDraft{};
         }
-        return struct_body(r, end, here + 1, v.struct_value) && leave_message(r, end, e_);
+        return struct_body(r, end, here + 1, ov.st) && leave_message(r, end, e_);
       }
       default: {
         const unsigned char* end;
         if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
         if (v.kind != Value::Kind::List) {
           v.kind = Value::Kind::List;
-          v.list_value = ListValue{};
+          ov.list = ListDraft{};
         }
-        return list_body(r, end, here + 1, v.list_value) && leave_message(r, end, e_);
+        return list_body(r, end, here + 1, ov.list) && leave_message(r, end, e_);
       }
     }
   }
 
-  bool list_body(WireReader& r, const unsigned char* end, int level, ListValue& list) {
+  bool list_body(WireReader& r, const unsigned char* end, int level, ListDraft& list) {
     const std::size_t base = values_.size();
     while (r.p < end) {
       std::uint32_t field;
       unsigned wt;
       if (!read_key(r, field, wt, e_)) return false;
       if (field == 1) {
-        Value v;
+        OpenValue v;
         if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level, v)) {
           e_.within("ListValue", "values");
           return false;
         }
-        values_.push_back(v);
+        values_.push_back(close(v));
       } else if (!skip_field(r, field, wt, level, e_)) {
         return false;
       }
     }
     // Repeated fields extend what an earlier occurrence of the list held.
-    const std::size_t added = values_.size() - base;
-    if (added != 0) {
-      Value* out = arena_.allocate_array<Value>(list.size + added);
-      if (list.size != 0) std::memcpy(static_cast<void*>(out), list.data, list.size * sizeof(Value));
-      std::memcpy(static_cast<void*>(out + list.size), values_.data() + base, added * sizeof(Value));
-      list = ListValue{out, list.size + added};
-      values_.resize(base);
-    }
+    append_items(arena_, list.data, list.size, list.capacity, values_.data() + base, values_.size() - base);
+    values_.resize(base);
     return true;
   }
 
-  // Sorts the entries read since `base` (after those `st` already holds) by
-  // key; of equal keys the last read wins.
-  void finish_struct(Struct& st, std::size_t base) {
+  // The Value once its message is complete.
+  static Value close(OpenValue& ov) {
+    Value v = ov.v;
+    if (v.kind == Value::Kind::Struct) v.struct_value = finish_struct(ov.st);
+    else if (v.kind == Value::Kind::List) v.list_value = ListValue{ov.list.data, ov.list.size};
+    return v;
+  }
+
+  // Appends the entries read since `base` to `st`, noting whether the keys
+  // are still strictly ascending.
+  void append_fields(StructDraft& st, std::size_t base) {
     const std::size_t added = fields_.size() - base;
     if (added == 0) return;
-    if (st.size != 0) fields_.insert(fields_.begin() + static_cast<std::ptrdiff_t>(base), st.data, st.data + st.size);
-    auto first = fields_.begin() + static_cast<std::ptrdiff_t>(base);
-    auto last = fields_.end();
-    auto less = [](const StructField& a, const StructField& b) { return a.key < b.key; };
-    if (!std::is_sorted(first, last, less)) std::stable_sort(first, last, less);
-    std::size_t n = static_cast<std::size_t>(last - first), w = 0;
-    StructField* span = fields_.data() + base;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && span[i + 1].key == span[i].key) continue;
-      span[w++] = span[i];
+    const StructField* batch = fields_.data() + base;
+    if (st.ordered) {
+      if (st.size != 0 && !(st.data[st.size - 1].key < batch[0].key)) st.ordered = false;
+      for (std::size_t i = 1; st.ordered && i < added; ++i)
+        if (!(batch[i - 1].key < batch[i].key)) st.ordered = false;
     }
-    StructField* out = arena_.allocate_array<StructField>(w);
-    std::memcpy(static_cast<void*>(out), span, w * sizeof(StructField));
-    st = Struct{out, w};
+    append_items(arena_, st.data, st.size, st.capacity, batch, added);
     fields_.resize(base);
   }
 
@@ -464,18 +496,33 @@ json::Buffer struct_bytes_from_json(const json::JsonValue& value) {
   return encode_t<JsonNodes>(value);
 }
 
-bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, Struct& st,
+bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, StructDraft& draft,
                         json::Arena& arena, DecodeError& e) {
   Decoder d(arena, e);
-  return d.struct_body(r, body_end, level, st);
+  return d.struct_body(r, body_end, level, draft);
+}
+
+Struct finish_struct(StructDraft& d) {
+  if (!d.ordered) {
+    auto less = [](const StructField& a, const StructField& b) { return a.key < b.key; };
+    std::stable_sort(d.data, d.data + d.size, less);
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < d.size; ++i) {
+      if (i + 1 < d.size && d.data[i + 1].key == d.data[i].key) continue;  // a later entry wins
+      d.data[w++] = d.data[i];
+    }
+    d.size = w;
+    d.ordered = true;
+  }
+  return Struct{d.data, d.size};
 }
 
 Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json::Arena& arena) {
   WireReader r(bytes);
   DecodeError e;
-  Struct st;
-  if (!decode_struct_body(r, r.end, 0, st, arena, e)) return e;
-  return st;
+  StructDraft draft;
+  if (!decode_struct_body(r, r.end, 0, draft, arena, e)) return e;
+  return finish_struct(draft);
 }
 
 Result<json::Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json) {

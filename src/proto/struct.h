@@ -86,12 +86,24 @@ json::Buffer struct_bytes_from_json(const json::JsonValue& value);
 std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes);
 char* write_json_struct(const json::JsonValue& object, const std::size_t*& cursor, char* out);
 
-// Decodes a Struct body from `r` up to `body_end`, merging into `st` (map
-// entries with a key already present replace it). `level` is the nesting
-// level of the Struct itself. Strings refer to the input bytes, which must
-// outlive the result.
-bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, Struct& st,
+// A Struct being decoded from one or more bodies: a Struct field that occurs
+// several times in its message merges all occurrences. Entries are appended
+// in the order read, into an arena array that grows geometrically, so many
+// occurrences cost linear time overall; `finish_struct` orders them once.
+struct StructDraft {
+  StructField* data = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+  bool ordered = true;  // keys strictly ascending so far
+};
+
+// Decodes a Struct body from `r` up to `body_end`, appending its entries to
+// `draft`. `level` is the nesting level of the Struct itself. Strings refer
+// to the input bytes, which must outlive the result.
+bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, StructDraft& draft,
                         json::Arena& arena, DecodeError& e);
+// The merged Struct: entries sorted by key, the last entry of a key winning.
+Struct finish_struct(StructDraft& draft);
 
 // Decodes a whole input as a Struct (level 0). Unknown fields are skipped; a
 // missing key is the empty key, a missing value a Value with no kind.

@@ -1,0 +1,111 @@
+#include "pybridge/span_calls.h"
+
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "proto/export_request.h"
+#include "proto/span.h"
+#include "pybridge/convert.h"
+
+namespace quarn::pybridge {
+
+namespace {
+
+[[gnu::cold]] PyFailure fail(const char* message) { return PyFailure::type_error(message); }
+
+// A new bytes object holding the encoding of `msg`, written in place: the
+// object is created at the measured length and filled once.
+template <class T>
+Ref encode_to_bytes(const T& msg, proto::Measured (*measure)(const T&),
+                    void (*write)(const T&, const proto::Measured&, char*)) {
+  proto::Measured m = measure(msg);
+  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(m.total)));
+  if (!bytes) return bytes;
+  write(msg, m, PyBytes_AsString(bytes.get()));
+  return bytes;
+}
+
+bool is_bytes(PyObject* obj) noexcept { return Py_IS_TYPE(obj, &PyBytes_Type) || PyBytes_Check(obj); }
+
+std::string_view bytes_view(PyObject* obj) noexcept {
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  PyBytes_AsStringAndSize(obj, &data, &size);  // cannot fail for a bytes object
+  return {data, static_cast<std::size_t>(size)};
+}
+
+}  // namespace
+
+PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_service_id,
+                                               std::string_view environment, std::string_view sdk_version,
+                                               std::string_view sdk_instance_id, PyObject* spans) {
+  if (!Py_IS_TYPE(spans, &PyList_Type) && !PyList_Check(spans)) return fail("spans must be a list of bytes");
+  // Every element is checked, and held, before any is decoded.
+  const Py_ssize_t n = PyList_Size(spans);
+  std::vector<Ref> held;
+  held.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PyList_GetItem(spans, i);
+    if (item == nullptr) return PyFailure::pending();
+    if (!is_bytes(item)) return fail("each span must be bytes");
+    held.push_back(Ref::borrow(item));
+  }
+  std::vector<std::string_view> views;
+  views.reserve(held.size());
+  std::size_t total = 0;
+  for (const Ref& r : held) {
+    views.push_back(bytes_view(r.get()));
+    total += views.back().size();
+  }
+
+  json::Arena arena(total + 256);
+  auto request = proto::decode_export_spans(observable_service_id, environment, sdk_version, sdk_instance_id,
+                                            views, arena);
+  if (!request) return PyFailure::module(std::move(request).error());
+  return encode_to_bytes<proto::ExportSpansRequest>(*request, proto::measure_export_spans_request,
+                                                    proto::write_export_spans_request);
+}
+
+PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, const SpanObjects& o) {
+  json::Arena arena;
+  std::vector<Ref> keep;  // str objects whose UTF-8 the JSON values point at
+  // Conversions in their fixed order; the first failure ends the call.
+  {
+    auto v = pyobject_to_json(o.input_schema, arena, &keep);
+    if (!v) return std::move(v).error();
+    a.input_schema = *v;
+  }
+  {
+    auto v = pyobject_to_json(o.output_schema, arena, &keep);
+    if (!v) return std::move(v).error();
+    a.output_schema = *v;
+  }
+  const std::pair<PyObject*, std::optional<json::JsonValue>*> optional_values[] = {
+      {o.metadata, &a.metadata}, {o.input_value, &a.input_value}, {o.output_value, &a.output_value}};
+  for (const auto& [obj, out] : optional_values) {
+    if (obj == nullptr) continue;
+    auto v = pyobject_to_json(obj, arena, &keep);
+    if (!v) return std::move(v).error();
+    *out = *v;
+  }
+  {
+    auto b = extract_optional_bytes(o.input_value_proto_struct_bytes);
+    if (!b) return std::move(b).error();
+    a.input_value_struct_bytes = *b;
+  }
+  {
+    auto b = extract_optional_bytes(o.output_value_proto_struct_bytes);
+    if (!b) return std::move(b).error();
+    a.output_value_struct_bytes = *b;
+  }
+
+  auto span = proto::build_span(a, arena);
+  if (!span) {
+    if (auto* bad = std::get_if<proto::InvalidEnum>(&span.error())) return PyFailure::value_error(std::move(bad->message));
+    return PyFailure::module(std::get<ModuleError>(std::move(span).error()));
+  }
+  return encode_to_bytes<proto::Span>(*span, proto::measure_span, proto::write_span);
+}
+
+}  // namespace quarn::pybridge
