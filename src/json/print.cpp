@@ -99,11 +99,12 @@ void print_string(std::string_view s, Buffer& out) {
   const char* q0 = detail::scan_string_run(p, end);
   if (q0 == end) [[likely]] {
     // Nothing to escape: one copy.
-    char* w = out.prepare(s.size() + 2);
+    const std::size_t n = s.size();
+    char* w = out.prepare(n + 2);
     w[0] = '"';
-    if (!s.empty()) std::memcpy(w + 1, p, s.size());
-    w[s.size() + 1] = '"';
-    out.commit(s.size() + 2);
+    detail::copy_bytes(w + 1, p, n);
+    w[n + 1] = '"';
+    out.commit(n + 2);
     return;
   }
   out.push_back('"');

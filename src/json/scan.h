@@ -16,44 +16,70 @@ namespace quarn::json::detail {
 inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 inline constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
+// Bytes that end a run of plain string content (see scan_string_run).
+struct StopTable {
+  bool stop[256];
+};
+inline constexpr StopTable kStops = [] {
+  StopTable t{};
+  for (int c = 0; c < 0x20; ++c) t.stop[c] = true;
+  t.stop[static_cast<unsigned char>('"')] = true;
+  t.stop[static_cast<unsigned char>('\\')] = true;
+  return t;
+}();
+
+// Flags (high bit of each byte) for the stop bytes among the eight at `p`; the
+// lowest flag is exact (borrows only run upward).
+inline std::uint64_t stop_flags8(const char* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  std::uint64_t q = v ^ (kOnes * '"');
+  std::uint64_t b = v ^ (kOnes * '\\');
+  return (((q - kOnes) & ~q) | ((b - kOnes) & ~b) | ((v - kOnes * 0x20) & ~v)) & kHighs;
+}
+
 // The first byte at or after `p` that ends a run of plain string content: a
 // double quote, a backslash or a byte below 20 (hex); `end` if there is none.
 // These are exactly the bytes that the parser must look at inside a string and
-// that the printer must escape.
+// that the printer must escape. Never reads outside [p, end): a short tail is
+// checked by a window that ends at `end` and overlaps bytes already found plain.
 inline const char* scan_string_run(const char* p, const char* end) noexcept {
 #ifdef QUARN_SSE2
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i below = _mm_set1_epi8(0x1F);
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Unsigned v <= 0x1F  <=>  min(v, 0x1F) == v.
-    __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, below), v);
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), ctrl);
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (mask != 0) return p + std::countr_zero(mask);
-    p += 16;
+  if (end - p >= 16) {
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i below = _mm_set1_epi8(0x1F);
+    auto hits = [&](const char* at) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      // Unsigned v <= 0x1F  <=>  min(v, 0x1F) == v.
+      __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, below), v);
+      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), ctrl);
+      return static_cast<unsigned>(_mm_movemask_epi8(hit));
+    };
+    for (; end - p >= 16; p += 16) {
+      unsigned mask = hits(p);
+      if (mask != 0) return p + std::countr_zero(mask);
+    }
+    if (p == end) return end;
+    const char* at = end - 16;
+    unsigned mask = hits(at) >> (p - at);
+    return mask != 0 ? p + std::countr_zero(mask) : end;
   }
 #endif
   if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      std::uint64_t v;
-      std::memcpy(&v, p, 8);
-      std::uint64_t q = v ^ (kOnes * '"');
-      std::uint64_t b = v ^ (kOnes * '\\');
-      // The lowest flagged byte of each term is exact (borrows only run upward).
-      std::uint64_t t = ((q - kOnes) & ~q) | ((b - kOnes) & ~b) | ((v - kOnes * 0x20) & ~v);
-      t &= kHighs;
-      if (t != 0) return p + (std::countr_zero(t) >> 3);
-      p += 8;
+    if (end - p >= 8) {
+      for (; end - p >= 8; p += 8) {
+        std::uint64_t t = stop_flags8(p);
+        if (t != 0) return p + (std::countr_zero(t) >> 3);
+      }
+      if (p == end) return end;
+      const char* at = end - 8;
+      std::uint64_t t = stop_flags8(at) >> (8 * (p - at));
+      return t != 0 ? p + (std::countr_zero(t) >> 3) : end;
     }
   }
-  while (p < end) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\' || c < 0x20) return p;
-    ++p;
-  }
-  return end;
+  while (p < end && !kStops.stop[static_cast<unsigned char>(*p)]) ++p;
+  return p;
 }
 
 // True when the eight bytes at `p` are all ASCII digits.
@@ -79,6 +105,31 @@ inline std::uint64_t eight_digit_value(const char* p) noexcept {
        (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
       32;
   return v;
+}
+
+// memcpy for the short strings that dominate JSON (names, codes), without a
+// library call: overlapping fixed-size moves never touch a byte outside
+// [src, src + n).
+inline void copy_bytes(char* dst, const char* src, std::size_t n) noexcept {
+  if (n >= 16) {
+    std::memcpy(dst, src, n);
+  } else if (n >= 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 8, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + n - 8, &b, 8);
+  } else if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + n - 4, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + n - 4, &b, 4);
+  } else if (n != 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
 }
 
 // Number of decimal digits of `v` (1 for 0).

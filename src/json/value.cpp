@@ -53,7 +53,18 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
     return make_object_sorted(arena, ms);
   }
 
-  std::stable_sort(ms.begin(), ms.end(), less);
+  if (n <= 32) {
+    // Small objects (most of them): a stable insertion sort, with no
+    // temporary buffer to allocate.
+    for (std::size_t i = 1; i < n; ++i) {
+      JsonMember m = ms[i];
+      std::size_t j = i;
+      for (; j > 0 && detail::name_less(m.name, ms[j - 1].name); --j) ms[j] = ms[j - 1];
+      ms[j] = m;
+    }
+  } else {
+    std::stable_sort(ms.begin(), ms.end(), less);
+  }
   // Keep the last member of every run of equal names.
   std::size_t w = 0;
   for (std::size_t r = 0; r < n; ++r) {
