@@ -72,13 +72,50 @@ bool decimal_to_double(std::uint64_t s, std::int32_t x, double& out) noexcept {
   return true;
 }
 
+namespace {
+
+// The shortest digits of |d| when they number 15 or fewer, without the general
+// algorithm: scale |d| to about 15 digits, round to an integer D and check that
+// D × 10^-m reads back as |d| (exact D and power of ten, so one correctly
+// rounded operation). A decimal of at most 15 significant digits that reads
+// back as |d| is the only one (two of them lie too far apart to round to one
+// double), so D without its trailing zeros is the shortest form.
+bool short_digits(double d, ShortestDigits& out) noexcept {
+  const double a = std::fabs(d);
+  std::uint64_t bits;
+  std::memcpy(&bits, &a, 8);
+  const int e2 = static_cast<int>(bits >> 52) - 1022;  // a in [2^(e2-1), 2^e2) for normal a
+  // floor(log10(2^(e2-1))) + 1: the digit count of a, or one less.
+  int m = 15 - (((e2 - 1) * 78913 >> 18) + 1);
+  if (m < -21 || m > 22) return false;
+  double scaled = m >= 0 ? a * kPow10[m] : a / kPow10[-m];
+  if (scaled >= 1e15) {
+    --m;
+    scaled = m >= 0 ? a * kPow10[m] : a / kPow10[-m];
+  }
+  if (!(scaled < 1e15) || scaled < 0.5) return false;
+  // Rounded to the nearest integer (exact: scaled + 0.5 < 2^50 needs no rounding).
+  std::uint64_t digits = static_cast<std::uint64_t>(scaled + 0.5);
+  if (digits >= 1000000000000000ull) return false;
+  const double back = m >= 0 ? static_cast<double>(digits) / kPow10[m] : static_cast<double>(digits) * kPow10[-m];
+  if (back != a) return false;
+  out.k = detail::decimal_digits(digits) - m;
+  while (digits % 10 == 0) digits /= 10;
+  auto res = std::to_chars(out.digits, out.digits + sizeof out.digits, digits);
+  out.n = static_cast<int>(res.ptr - out.digits);
+  return true;
+}
+
+}  // namespace
+
 ShortestDigits shortest_digits(double d) noexcept {
+  ShortestDigits out;
+  if (short_digits(d, out)) return out;
   // Scientific form of the shortest round-trip digits: "d[.ddd]e±XX[X]".
   char buf[40];
   auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
   const char* e = res.ptr - 4;  // the exponent has two or three digits
   if (*e != 'e') --e;
-  ShortestDigits out;
   out.digits[0] = buf[0];
   int n = 1;
   if (buf[1] == '.') {

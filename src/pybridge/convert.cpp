@@ -297,13 +297,31 @@ class ToPy {
     return out;
   }
 
+  // Member names repeat across the objects of a document (arrays of records):
+  // each distinct short name becomes one str, shared by every dict that uses
+  // it, as the standard library's JSON decoder does. Its hash is then computed
+  // once too.
+  Ref key_str(std::string_view name) {
+    if (name.size() > kMaxCachedKey) return new_str(name);
+    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+    for (unsigned char c : name) h = (h ^ c) * 0x100000001B3ull;
+    CachedKey& slot = keys_[(h ^ (h >> 29)) & (kKeySlots - 1)];
+    if (slot.str && slot.name == name) return Ref::borrow(slot.str.get());
+    Ref str = new_str(name);
+    if (str) {
+      slot.name = name;
+      slot.str = Ref::borrow(str.get());
+    }
+    return str;
+  }
+
   Ref dict(const JsonValue& v, int depth) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
       return fail(PyFailure::Kind::RecursionError, kTooDeep);
     Ref out = made(PyDict_New());
     if (!out) return out;
     for (const JsonMember& m : v.members()) {
-      Ref key = new_str(m.name);
+      Ref key = key_str(m.name);
       if (!key) return key;
       Ref value = build(m.value, depth + 1);
       if (!value) return value;
@@ -313,7 +331,15 @@ class ToPy {
     return out;
   }
 
+  static constexpr std::size_t kMaxCachedKey = 32;
+  static constexpr std::size_t kKeySlots = 256;
+  struct CachedKey {
+    std::string_view name;  // refers to the value being converted, alive for the call
+    Ref str;
+  };
+
   PyFailure failure_ = PyFailure::pending();
+  CachedKey keys_[kKeySlots];
 };
 
 }  // namespace
