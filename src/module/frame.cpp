@@ -44,7 +44,7 @@ bool conversion_failed(const Param& p) {
   }
   Ref text = Ref::steal(PyObject_Str(value));
   if (!text) return false;
-  Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", p.name, text.get()));
+  Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", p.name.data(), text.get()));
   if (!message) return false;
   Ref replacement = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
   if (!replacement) return false;
@@ -84,6 +84,7 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
   if (kwargs != nullptr) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
+    std::size_t expected = static_cast<std::size_t>(given);  // keywords usually follow parameter order
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
       std::size_t index = n;
       Py_ssize_t len = 0;
@@ -92,12 +93,17 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
         PyErr_Clear();
       } else {
         std::string_view k(name, static_cast<std::size_t>(len));
-        for (std::size_t i = 0; i < n; ++i) {
-          if (k == sig.params[i].name) {
-            index = i;
-            break;
+        if (expected < n && k == sig.params[expected].name) {
+          index = expected;
+        } else {
+          for (std::size_t i = 0; i < n; ++i) {
+            if (k == sig.params[i].name) {
+              index = i;
+              break;
+            }
           }
         }
+        expected = index + 1;
       }
       if (index == n) {
         PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.function, key);
@@ -105,7 +111,7 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
       }
       if (slots[index]) {
         PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function,
-                     sig.params[index].name);
+                     sig.params[index].name.data());
         return false;
       }
       slots[index] = Ref::borrow(value);

@@ -23,7 +23,7 @@ namespace quarn::frame {
 enum class ParamKind : std::uint8_t { Text, OptText, Int32, Int64, Bool, Object, OptObject };
 
 struct Param {
-  const char* name;
+  std::string_view name;  // NUL-terminated literal
   ParamKind kind;
 };
 

@@ -1,5 +1,7 @@
 #include "proto/export_request.h"
 
+#include "proto/canonical.h"
+
 namespace quarn::proto {
 
 namespace {
@@ -18,6 +20,13 @@ Result<ExportSpansRequest> decode_export_spans(std::string_view observable_servi
   q.sdk_instance_id = sdk_instance_id;
   q.spans.reserve(spans.size());
   for (std::string_view bytes : spans) {
+    // Spans in written form (those of the span builder) are copied as they are.
+    if (is_canonical_span(bytes)) {
+      Span copied;
+      copied.canonical_encoding = bytes;
+      q.spans.push_back(copied);
+      continue;
+    }
     auto span = decode_span(bytes, arena);
     if (!span) return fail(span.error());
     q.spans.push_back(std::move(*span));

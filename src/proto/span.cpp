@@ -65,12 +65,14 @@ std::size_t status_body_size(const SpanStatus& s) noexcept {
 }
 
 std::size_t measure_content(const StructContent& c, std::vector<std::size_t>& sizes) {
+  if (c.canonical) return c.canonical->size();
   return c.json ? measure_json_struct(*c.json, sizes) : measure_struct(c.records, sizes);
 }
 
 // Body length of a Span; the nested bodies' lengths go to `sizes` in the
 // order write_span_body consumes them.
 std::size_t measure_span_body(const Span& s, std::vector<std::size_t>& sizes) {
+  if (s.canonical_encoding) return s.canonical_encoding->size();
   std::size_t n = string_size(1, s.trace_id) + string_size(2, s.span_id) + string_size(3, s.parent_span_id) +
                   string_size(4, s.name) + string_size(5, s.package_name) +
                   string_size(6, s.instrumentation_name) + string_size(7, s.submodule_name) +
@@ -96,6 +98,10 @@ char* put_content(char* out, std::uint32_t field, const std::optional<StructCont
                   const std::size_t*& cursor) {
   if (!c) return out;
   out = write_varint(out, ld(field));
+  if (c->canonical) {
+    out = write_varint(out, c->canonical->size());
+    return write_bytes(out, *c->canonical);
+  }
   out = write_varint(out, *cursor);
   return c->json ? write_json_struct(*c->json, cursor, out) : write_struct(c->records, cursor, out);
 }
@@ -108,6 +114,7 @@ char* put_schema(char* out, std::uint32_t field, const std::optional<JsonSchema>
 }
 
 char* write_span_body(const Span& s, const std::size_t*& cursor, char* out) {
+  if (s.canonical_encoding) return write_bytes(out, *s.canonical_encoding);
   out = put_string(out, 1, s.trace_id);
   out = put_string(out, 2, s.span_id);
   out = put_string(out, 3, s.parent_span_id);

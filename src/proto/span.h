@@ -46,8 +46,14 @@ struct SpanStatus {
 struct StructContent {
   Struct records;
   std::optional<json::JsonValue> json;  // when set, `records` is not used
+  // When set, a Struct encoding already in written form (see
+  // proto/canonical.h), copied as it is; `records` and `json` are not used.
+  std::optional<std::string_view> canonical;
 
-  static StructContent from_json(const json::JsonValue& v) { return StructContent{Struct{}, v}; }
+  static StructContent from_json(const json::JsonValue& v) { return StructContent{Struct{}, v, std::nullopt}; }
+  static StructContent from_canonical(std::string_view bytes) {
+    return StructContent{Struct{}, std::nullopt, bytes};
+  }
 };
 
 struct Span {
@@ -76,6 +82,9 @@ struct Span {
   std::optional<StructContent> metadata;
   std::optional<std::string_view> environment;
   std::optional<std::string_view> id;
+  // When set, the whole Span as bytes already in written form (see
+  // proto/canonical.h): the encoder copies them and ignores the fields.
+  std::optional<std::string_view> canonical_encoding;
 };
 
 struct ExportSpansRequest {

@@ -1,5 +1,7 @@
 #include "proto/span_builder.h"
 
+#include "proto/canonical.h"
+
 namespace quarn::proto {
 
 namespace {
@@ -17,9 +19,12 @@ Result<StructContent, SpanBuildError> value_field(const std::optional<std::strin
                                                   const std::optional<json::JsonValue>& value,
                                                   json::Arena& arena) {
   if (bytes) {
+    // Bytes this module wrote (payload processing's Struct bytes) decode and
+    // encode to themselves: they are copied.
+    if (is_canonical_struct(*bytes, 0)) return StructContent::from_canonical(*bytes);
     auto st = decode_protobuf_struct(*bytes, arena);
     if (!st) return SpanBuildError(serialization_error(st.error().text()));
-    return StructContent{*st, std::nullopt};
+    return StructContent{*st, std::nullopt, std::nullopt};
   }
   if (value) return StructContent::from_json(*value);
   return StructContent{};
