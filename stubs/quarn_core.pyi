@@ -8,7 +8,7 @@ lower-case hexadecimal SHA-256 of a value's canonical JSON text.
 
 from typing import Any, SupportsFloat, SupportsIndex, TypeAlias
 
-__all__ = [
+__all__ = [  # noqa: RUF022 (registration order, as the module lists them)
     "normalize_json",
     "deterministic_hash",
     "normalize_and_hash",
@@ -26,8 +26,7 @@ __all__ = [
 # shape only, because list and dict are invariant: a dict[str, int] has to be
 # accepted where any JSON value may stand. Anything else raises TypeError.
 _JsonInput: TypeAlias = (
-    None
-    | bool
+    bool
     | int
     | float
     | str
@@ -36,11 +35,12 @@ _JsonInput: TypeAlias = (
     | list[Any]
     | tuple[Any, ...]
     | dict[str, Any]
+    | None
 )
 
 # A JSON value as the module hands it back: objects are new dicts whose keys
 # iterate in ascending code point order, arrays are new lists.
-_JsonValue: TypeAlias = None | bool | int | float | str | list[_JsonValue] | dict[str, _JsonValue]
+_JsonValue: TypeAlias = bool | int | float | str | list[_JsonValue] | dict[str, _JsonValue] | None
 
 def normalize_json(payload_json: str) -> str:
     """The canonical JSON text of the document: no whitespace, members sorted
