@@ -3,7 +3,9 @@ nine functions with the exact result types, reports every deliberate type
 error on its line, and the stubs agree with the functions' runtime signatures.
 
 Everything here reads the installed distribution (the stubs beside the
-extension module in site-packages), never the source tree.
+extension module in site-packages), never the source tree. An editable install
+keeps the module and its stubs in the build tree, where mypy does not look on
+its own; it is then pointed there.
 """
 
 import ast
@@ -12,6 +14,7 @@ import os
 import re
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -131,6 +134,8 @@ def mypy_errors(tmp_path_factory):
     bad_header = "import quarn_core as q\n\n"
     (work / "bad.py").write_text(bad_header + "".join(line + "\n" for line, _, _ in BAD))
     env = {k: v for k, v in os.environ.items() if k not in ("MYPYPATH", "PYTHONPATH")}
+    if SITE not in {Path(sysconfig.get_path(name)) for name in ("platlib", "purelib")}:
+        env["MYPYPATH"] = str(SITE)
     run = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
          "--hide-error-context", "--no-pretty", "--cache-dir", str(work / "cache"), "good.py", "bad.py"],
