@@ -51,7 +51,8 @@ def main():
            best(lambda: json.loads(base64.b64decode(json.loads(span)["body"]))), len(span))
     report("1.5 MB array, normalize_json", best(lambda: q.normalize_json(big), 3), len(big))
     report("1.5 MB array, no rules", best(lambda: q.process_export_payload(big, None), 3), len(big))
-    report("1.5 MB Base64 member, decoded", best(lambda: q.process_export_payload(blob, '{"m":[1]}'), 3), len(blob))
+    report("1.5 MB Base64 member, decoded",
+           best(lambda: q.process_export_payload(blob, '{"m":[1]}'), 3), len(blob))
     report("1.5 MB Base64 member, Python b64decode+decode",
            best(lambda: base64.b64decode(json.loads(blob)["m"], validate=True).decode("utf-8", "replace"), 3),
            len(blob))

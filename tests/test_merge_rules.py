@@ -148,7 +148,7 @@ values = st.recursive(scalars, lambda c: st.lists(c, max_size=3) | st.dictionari
                       max_leaves=5)
 fields = st.one_of(st.none(), st.integers(-3, 3), floats, values,
                    st.sampled_from([2**31, -2**31 - 1, 2**31 - 1, -2**31]))
-rule_objects = st.lists(st.tuples(st.sampled_from(KNOWN + ("other",)), fields), min_size=1, max_size=4)
+rule_objects = st.lists(st.tuples(st.sampled_from((*KNOWN, "other")), fields), min_size=1, max_size=4)
 rule_arrays = st.lists(fields, max_size=4)
 rules = st.integers(0, 9).flatmap(lambda i: scalars if i == 0 else rule_arrays if i < 4 else rule_objects)
 documents = st.lists(st.tuples(st.sampled_from(["a", "b"]), rules), max_size=3)
@@ -180,7 +180,7 @@ def model(doc):
         if isinstance(rule, list) and rule and isinstance(rule[0], tuple):
             items, seen = rule, set()
         elif isinstance(rule, list):
-            items, seen = list(zip(KNOWN, rule)), None
+            items, seen = list(zip(KNOWN, rule, strict=False)), None
         else:
             return "invalid type: %s, expected struct MergeRule" % found(rule)
         fields = {}

@@ -111,7 +111,7 @@ def test_without_effective_rules_merged_is_normalized(rules):
 @pytest.mark.parametrize(
     "payload, hexbytes",
     [
-        ('{"b":1,"a":null}', "0a070a016112020800" "0a0e0a0162120911000000000000f03f"),
+        ('{"b":1,"a":null}', "0a070a016112020800" + "0a0e0a0162120911000000000000f03f"),
         ('{"":true}', "0a0412022001"),
         ('{"x":[]}', "0a070a017812023200"),
         ("[1,2]", ""),
