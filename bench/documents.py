@@ -131,7 +131,7 @@ def export_payload(size_name, seed=1, target_bytes=None):
         payload = json.loads(request_document(seed + 1))
         payload["body"] = _b64_json(payload["body"])
         return payload, PAYLOAD_RULES
-    records, _ = _records(seed, (target_bytes or SIZES[size_name]) * 0.85)
+    records, _ = _records(seed, (target_bytes or SIZES[size_name]) * 0.92)
     cut = max(1, len(records) // 4)
     payload = _envelope(len(records))
     payload["records"] = records[cut:]
