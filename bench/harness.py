@@ -63,7 +63,7 @@ class Settings:
     max_rounds: int
 
 
-FULL = Settings(batch_seconds=0.04, case_seconds=18.0, min_rounds=5, max_rounds=25)
+FULL = Settings(batch_seconds=0.05, case_seconds=24.0, min_rounds=5, max_rounds=45)
 QUICK = Settings(batch_seconds=0.02, case_seconds=3.0, min_rounds=3, max_rounds=7)
 
 

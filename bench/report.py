@@ -57,12 +57,13 @@ def case_lines(case):
 
 def memory_lines(case):
     lines = [f"{case['name']}: {case['title']}", "",
-             "| job | input (UTF-8) | peak RSS increase | × input size | result str/bytes |",
-             "|---|---:|---:|---:|---:|"]
+             "| job | input (UTF-8) | peak RSS increase | × input size | result str/bytes | × without result |",
+             "|---|---:|---:|---:|---:|---:|"]
     for row in case["rows"]:
-        result = "" if row["result_text_bytes"] is None else fmt_bytes(row["result_text_bytes"])
+        result = row["result_text_bytes"]
+        rest = "" if result is None else f"{max(0, row['increase'] - result) / row['size']:.2f}"
         lines.append(f"| {row['name']} | {fmt_bytes(row['size'])} | {fmt_bytes(row['increase'])} | "
-                     f"{row['multiple']:.2f} | {result} |")
+                     f"{row['multiple']:.2f} | {'' if result is None else fmt_bytes(result)} | {rest} |")
     for label, value in case["notes"]:
         lines.append(f"\n{label}: {value:.2f}")
     return lines
@@ -89,13 +90,19 @@ COLORS = {MODULE: "#1f6fd1", "peer": "#9aa3ad", FLOOR: "#d9dde1"}
 
 def _bar_label(row, case):
     if case["kind"] == "memory":
-        return f"{row['multiple']:.2f}×  ({fmt_bytes(row['increase'])})"
+        text = f"{row['multiple']:.2f}×  ({fmt_bytes(row['increase'])}"
+        if row["result_text_bytes"] is not None:
+            text += f", of which result {fmt_bytes(row['result_text_bytes'])}"
+        return text + ")"
     text = fmt_time(row["median"])
     if row["ratio"] is not None:
         r = row["ratio"]
         factor = 1 / r if r < 1 else r
         factor = f"{factor:.2f}" if factor < 2 else f"{factor:.1f}"
-        text += f"   {r:.2f}: quarn {factor}× {'faster' if r < 1 else 'slower'}"
+        if round(r, 2) == 1:
+            text += f"   {r:.2f}: the same"
+        else:
+            text += f"   {r:.2f}: quarn {factor}× {'faster' if r < 1 else 'slower'}"
     return text
 
 
@@ -163,14 +170,20 @@ def _panel(ax, case):
         if r["role"] == MODULE:
             tick.set_fontweight("bold")
     ax.invert_yaxis()
-    ax.set_xlim(0, limit * (1.0 if any(v > limit for v in values) else 1.02))
+    right = limit * 1.02
+    ax.set_xlim(0, right)
     for yy, v, w, r in zip(ys, values, shown, rows):
         label = _bar_label(r, case)
         if v > limit:
-            ax.text(limit * 0.98, yy, f"{label}   (bar cut: {v:,.0f})", va="center", ha="right", fontsize=7.5)
+            label += f"   (bar cut: {v:,.0f})"
+        weight = "bold" if r["role"] == MODULE else "normal"
+        # About 0.8 % of the panel's width per character: a label that would run past the
+        # edge goes inside its bar instead.
+        if w + right * (0.012 + 0.008 * len(label)) > right:
+            ax.text(w - right * 0.01, yy, label, va="center", ha="right", fontsize=7.5, fontweight=weight,
+                    color="white" if r["role"] == MODULE else "black")
         else:
-            ax.text(w + limit * 0.01, yy, label, va="center", fontsize=7.5,
-                    fontweight="bold" if r["role"] == MODULE else "normal")
+            ax.text(w + right * 0.01, yy, label, va="center", fontsize=7.5, fontweight=weight)
     lines = textwrap.wrap(f"{case['name']}: {case['title']}", 70)
     lines += [f"{label} = {value:.2f}" for label, value in case["notes"]]
     ax.set_title("\n".join(lines), fontsize=9, loc="left")
