@@ -271,3 +271,44 @@ def test_memory_probe_counts_the_result(tmp_path):
     # orjson's output alone is about the document's size, so the peak rose at least that far.
     assert row["reset"] and row["result_text_bytes"] > 0.9 * row["size"]
     assert row["increase"] >= row["result_text_bytes"] and row["multiple"] == row["increase"] / row["size"]
+
+
+@pytest.mark.parametrize("kind, read", [
+    ("struct_value", lambda s: sorted(s.input_value.fields["v"].struct_value.fields)),
+    ("list_value", lambda s: [v.bool_value for v in s.input_value.fields["v"].list_value.values]),
+    ("Span.input_value", lambda s: sorted(s.input_value.fields)),
+    ("Span.input_schema", lambda s: sorted(s.input_schema.properties)),
+])
+def test_split_pieces_merge_into_one_field(kind, read):
+    expected = [True] * 3 if kind == "list_value" else ["k000000", "k000001", "k000002"]
+    assert read(Span.FromString(cases.SPLIT_KINDS[kind](3))) == expected
+
+
+def _drop_annotations(value, rules):
+    return peers.schema_of(value)
+
+
+def _no_decoding(value, rules):
+    return value
+
+
+def _other_span(_build=peers.build_span, **args):
+    return _build(**dict(args, name="other"))
+
+
+def _one_span_short(ident, env, version, instance, spans, _export=peers.export_request):
+    return _export(ident, env, version, instance, spans[1:])
+
+
+@pytest.mark.parametrize("case_name, attribute, sabotage", [
+    ("payload-text-typical", "derive_schema", _drop_annotations),
+    ("payload-object-request", "decode_members", _no_decoding),
+    ("span-objects", "build_span", _other_span),
+    ("export-100", "export_request", _one_span_short),
+])
+def test_case_checks_catch_a_peer_doing_other_work(case_name, attribute, sabotage, monkeypatch):
+    case = cases.CASES[case_name]()
+    case.check()
+    monkeypatch.setattr(peers, attribute, sabotage)
+    with pytest.raises(AssertionError):
+        case.check()
