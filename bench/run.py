@@ -1,0 +1,140 @@
+"""Run the benchmark cases, print their tables and write bench/results/latest.{md,json,png}."""
+
+import os
+
+# The peers get the protobuf package's fastest backend (upb, its default); a setting left over
+# from a test environment that pins the pure-Python one would make them look slower than they are.
+os.environ.pop("PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION", None)
+
+import argparse  # noqa: E402
+import datetime  # noqa: E402
+import importlib.util  # noqa: E402
+import json  # noqa: E402
+import platform  # noqa: E402
+import sys  # noqa: E402
+import time  # noqa: E402
+import traceback  # noqa: E402
+from pathlib import Path  # noqa: E402
+
+MEMORY = "memory"
+RESULTS = Path(__file__).resolve().parent / "results"
+
+
+def select(names, patterns):
+    """The names that equal a pattern or start with it followed by "-", in `names` order."""
+    if not patterns:
+        return list(names)
+    chosen = [n for n in names if any(n == p or n.startswith(p + "-") for p in patterns)]
+    unknown = [p for p in patterns if not any(n == p or n.startswith(p + "-") for n in names)]
+    if unknown:
+        raise SystemExit(f"unknown case {', '.join(unknown)}; the cases are: {', '.join(names)}")
+    return chosen
+
+
+def _importable(name):
+    try:
+        return importlib.util.find_spec(name) is not None
+    except ModuleNotFoundError:   # a missing parent package
+        return False
+
+
+def _meta(quick):
+    import google.protobuf
+    import orjson
+    from google.protobuf.internal import api_implementation
+
+    return {"mode": "quick" if quick else "full", "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+            "python": platform.python_version(), "protobuf": google.protobuf.__version__,
+            "protobuf_backend": api_implementation.Type(), "orjson": orjson.__version__,
+            "machine": platform.machine(), "cpus": os.cpu_count()}
+
+
+def timing_result(case, timings):
+    from .harness import note_value, ratios
+
+    rows = [{"name": t.job.name, "role": t.job.role, "group": t.job.group, "primary": t.job.primary,
+             "size": t.job.size, "median": t.median, "spread": t.spread, "ratio": r, "samples": t.samples}
+            for t, r in zip(timings, ratios(timings))]
+    notes = [(label, note_value(timings, a, b)) for label, a, b in case.notes]
+    return {"name": case.name, "title": case.title, "kind": "time", "unit": case.unit,
+            "rounds": len(timings[0].samples), "rows": rows, "notes": notes}
+
+
+def memory_result(rows, quick):
+    size = {row["group"]: row["size"] for row in rows}
+    by_name = {row["name"]: row for row in rows}
+    document = by_name["quarn normalize_json"]
+    notes = [("input str in memory, × its UTF-8 size", document["input_object_bytes"] / document["size"])]
+    return {"name": MEMORY, "kind": "memory", "rows": rows, "notes": notes,
+            "title": f"peak memory of one call: normalize_json on a {size['document'] / 1e6:.0f} MB document, "
+                     f"process_export_payload_pyobject on a {size['payload'] / 1e6:.0f} MB payload"}
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python -m bench", description=__doc__)
+    parser.add_argument("--quick", action="store_true", help="a short run (about 2 minutes)")
+    parser.add_argument("--only", action="append", default=[], metavar="CASE",
+                        help="run only these cases (comma-separated, repeatable; a prefix such as "
+                             "'canonical' selects canonical-request, canonical-typical, ...)")
+    parser.add_argument("--list", action="store_true", help="list the cases and exit")
+    parser.add_argument("--out", type=Path, default=RESULTS, help="directory for latest.md, .json and .png")
+    parser.add_argument("--no-chart", action="store_true", help="skip drawing latest.png")
+    parser.add_argument("--redraw", action="store_true", help="only draw latest.png again from latest.json")
+    args = parser.parse_args(argv)
+    if args.redraw:
+        from . import report
+
+        report.draw(json.loads((args.out / "latest.json").read_text(encoding="utf-8")), args.out / "latest.png")
+        return 0
+
+    missing = [m for m in ("quarn_core", "orjson", "google.protobuf", "matplotlib") if not _importable(m)]
+    if missing:
+        print(f"missing {', '.join(missing)}: install the module with its bench extra, pip install '.[bench]'",
+              file=sys.stderr)
+        return 2
+
+    from . import cases, harness, memory, report
+
+    names = list(cases.CASES) + [MEMORY]
+    if args.list:
+        print("\n".join(names))
+        return 0
+    selected = select(names, [p for item in args.only for p in item.split(",") if p])
+    settings = harness.QUICK if args.quick else harness.FULL
+    results = {"meta": _meta(args.quick), "cases": [], "failed": []}
+    if results["meta"]["protobuf_backend"] != "upb":
+        print(f"note: protobuf runs on its {results['meta']['protobuf_backend']} backend, not upb", file=sys.stderr)
+    start = time.perf_counter()
+    for name in selected:
+        t0 = time.perf_counter()
+        try:
+            if name == MEMORY:
+                result = memory_result(memory.run(args.quick), args.quick)
+            else:
+                case = cases.CASES[name]()
+                if case.check is not None:
+                    case.check()
+                result = timing_result(case, harness.measure(case, settings))
+                del case
+        except Exception:
+            print(f"\n{name}: FAILED\n{traceback.format_exc()}", file=sys.stderr)
+            results["failed"].append(name)
+            continue
+        results["cases"].append(result)
+        print("\n" + "\n".join(report.case_lines(result)) + f"\n({time.perf_counter() - t0:.0f} s)", flush=True)
+    results["meta"]["seconds"] = round(time.perf_counter() - start, 1)
+    print(f"\n{report.RATIO_HELP}\nTotal {results['meta']['seconds']:.0f} s.")
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    (args.out / "latest.md").write_text(report.markdown(results) + "\n", encoding="utf-8")
+    report.write_json(results, args.out / "latest.json")
+    written = ["latest.md", "latest.json"]
+    if not args.no_chart and results["cases"]:
+        report.draw(results, args.out / "latest.png")
+        written.append("latest.png")
+    print(f"Wrote {', '.join(str(args.out / w) for w in written)}")
+    return 1 if results["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
