@@ -1,5 +1,6 @@
 #include "json/hash.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <new>
@@ -11,7 +12,24 @@
 namespace quarn::json {
 
 namespace {
-constexpr std::size_t kChunk = 64 * 1024;  // printed text is hashed in pieces of this size
+constexpr std::size_t kChunk = 16 * 1024;  // printed text is hashed in pieces of this size
+
+// The SHA-256 implementation, looked up once: with OpenSSL 3 an implicit
+// lookup on every digest costs more than hashing a short text.
+const EVP_MD* sha256_md() {
+  static const EVP_MD* const md = [] {
+#ifdef QUARN_OWN_LIBCRYPTO
+    // This copy of libcrypto is the module's alone; the system's OpenSSL
+    // configuration (providers, FIPS settings) is for the system's copy.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+#endif
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    if (const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA2-256", nullptr)) return fetched;
+#endif
+    return EVP_sha256();
+  }();
+  return md;
+}
 
 void to_hex(const unsigned char* digest, HashText& out) noexcept {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -24,7 +42,7 @@ void to_hex(const unsigned char* digest, HashText& out) noexcept {
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
   if (ctx_ == nullptr) throw std::bad_alloc();
-  if (EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_sha256(), nullptr) != 1) {
+  if (EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), sha256_md(), nullptr) != 1) {
     EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
     throw std::bad_alloc();
   }

@@ -156,6 +156,18 @@ void print_into(const JsonValue& v, json::Buffer& out, std::size_t size_hint) {
   json::print_json(v, out);
 }
 
+// True when a rule may decode a top-level member: a Base64 or JSON rule names
+// a member that holds a string (normalization changes neither).
+bool may_change(const JsonValue& payload, const SchemaMerges& merges) noexcept {
+  if (!payload.is_object()) return false;
+  for (const SchemaMerges::Entry& e : merges) {
+    if (e.rule.encoding != 1 && e.rule.decoded_type != 1) continue;
+    const JsonValue* member = payload.find(e.name);
+    if (member != nullptr && member->is_string()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 JsonValue decode_payload_fields(const JsonValue& value, const SchemaMerges& merges, Arena& arena) {
@@ -189,38 +201,46 @@ JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Aren
 Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
                                                Arena& arena, PrintedPayload* printed) {
-  // Step 1, normalization, runs while the normalized text is printed: most
-  // payloads read back unchanged, and then the payload is its own normalized
-  // form and its text is already at hand for the value hash. Without `printed`
-  // the text goes straight into a digest.
+  // The rules are read first, but a failure to read them is reported only
+  // after normalization has succeeded, as the steps' order requires. Knowing
+  // them first tells whether decoding can change the payload.
+  std::optional<Result<SchemaMerges>> read_rules;
+  if (schema_merges_text) read_rules.emplace(parse_schema_merges(*schema_merges_text));
+  const bool may_decode = read_rules && read_rules->ok() && may_change(payload, read_rules->value());
+
+  // Step 1, normalization. Most payloads read back unchanged, and then the
+  // payload is its own normalized form. It runs while the normalized text is
+  // printed when that text is wanted: for the caller (`printed`), or as the
+  // value hashed when no member can be decoded; otherwise a walk over the
+  // doubles does.
   json::Sha256 normalized_digest;
   json::Buffer streamed;
-  json::Buffer* text = &streamed;
+  json::Buffer* text = nullptr;
   if (printed != nullptr) {
     text = &printed->normalized;
     text->clear();
     text->reserve(128);
-  } else {
-    streamed.reserve(64 * 1024);
+  } else if (!may_decode) {
+    text = &streamed;
+    streamed.reserve(16 * 1024);
     streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
                       &normalized_digest);
   }
-  bool moved = false;
   JsonValue normalized = payload;
-  if (!json::print_json_normalized(payload, *text, &moved) || moved) {
-    // The rare case: find the error, or build the moved doubles into a value.
+  bool moved = false;
+  if (text == nullptr || !json::print_json_normalized(payload, *text, &moved) || moved) {
+    // The doubles read back as others (rarely), a failure to find, or no text wanted.
     Result<JsonValue> n = json::normalize_value(payload, arena);
     if (!n) return std::move(n).error();
-    if (!moved) throw std::logic_error("normalized printing failed where normalization did not");
+    if (text != nullptr && !moved) throw std::logic_error("normalized printing failed where normalization did not");
     normalized = *n;
   }
-  text->flush();
+  if (text != nullptr) text->flush();
 
   SchemaMerges rules;
-  if (schema_merges_text) {
-    Result<SchemaMerges> parsed = parse_schema_merges(*schema_merges_text);
-    if (!parsed) return std::move(parsed).error();
-    rules = std::move(*parsed);
+  if (read_rules) {
+    if (!read_rules->ok()) return std::move(*read_rules).error();
+    rules = std::move(read_rules->value());
   }
 
   const JsonValue merged = decode_payload_fields(normalized, rules, arena);
@@ -236,7 +256,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     value_hash = json::sha256_hex(printed->merged_text());
     schema_hash = json::sha256_hex(printed->schema.view());
   } else {
-    value_hash = merged_is_normalized ? normalized_digest.finish() : json::hash_json_value(merged);
+    value_hash = merged_is_normalized && !may_decode ? normalized_digest.finish() : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 
