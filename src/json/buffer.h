@@ -53,6 +53,9 @@ class Buffer {
   }
   void commit(std::size_t n) noexcept { size_ += n; }
 
+#if defined(__GNUC__) || defined(__clang__)
+  [[gnu::always_inline]]
+#endif
   void push_back(char c) {
     if (size_ == capacity_) [[unlikely]]
       grow(1);

@@ -24,8 +24,11 @@ class Parser {
 
  private:
   // The value starts at the current byte (whitespace already skipped).
-  bool parse_value(JsonValue& out, int depth) {
-    if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
+  // Scalars are read in place; containers recurse through parse_array and
+  // parse_object, which are not inlined.
+  QUARN_ALWAYS_INLINE bool parse_value(JsonValue& out, int depth) {
+    if (r_.at_end()) [[unlikely]]
+      return r_.fail_eof(msg::kEofValue);
     switch (r_.peek()) {
       case '"': return parse_string(out);
       case '{': return parse_object(out, depth + 1);
@@ -51,7 +54,7 @@ class Parser {
     }
   }
 
-  bool read_string_view(std::string_view& s, bool& in_text) {
+  QUARN_ALWAYS_INLINE bool read_string_view(std::string_view& s, bool& in_text) {
     if (!r_.read_string(scratch_, s)) return false;
     // Escaped strings are decoded into the scratch; the others are views of the text.
     in_text = s.data() != scratch_.data();
@@ -63,7 +66,7 @@ class Parser {
     return std::string_view(arena_.copy_bytes(s), s.size());
   }
 
-  bool parse_string(JsonValue& out) {
+  QUARN_ALWAYS_INLINE bool parse_string(JsonValue& out) {
     std::string_view s;
     bool in_text;
     if (!read_string_view(s, in_text)) return false;
@@ -71,7 +74,7 @@ class Parser {
     return true;
   }
 
-  bool parse_array(JsonValue& out, int depth) {
+  [[gnu::noinline]] bool parse_array(JsonValue& out, int depth) {
     if (depth > kMaxDepth) return r_.fail_here(msg::kRecursionLimit);
     r_.advance();
     r_.skip_whitespace();
@@ -107,7 +110,7 @@ class Parser {
     return true;
   }
 
-  bool parse_object(JsonValue& out, int depth) {
+  [[gnu::noinline]] bool parse_object(JsonValue& out, int depth) {
     if (depth > kMaxDepth) return r_.fail_here(msg::kRecursionLimit);
     r_.advance();
     r_.skip_whitespace();

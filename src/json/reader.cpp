@@ -70,14 +70,7 @@ ModuleError to_module_error(ErrorKind kind, std::string_view text, const ParseEr
   return ModuleError{kind, e.message + position_suffix(text, e.position)};
 }
 
-bool Reader::read_string(std::string& scratch, std::string_view& out) {
-  const char* start = cur_ + 1;  // past the opening quote
-  const char* p = detail::scan_string_run(start, end_);
-  if (p != end_ && *p == '"') [[likely]] {
-    out = std::string_view(start, static_cast<std::size_t>(p - start));
-    cur_ = p + 1;
-    return true;
-  }
+bool Reader::read_string_slow(const char* start, const char* p, std::string& scratch, std::string_view& out) {
   cur_ = p;
   if (p == end_) return fail_eof(msg::kEofString);
   if (*p != '\\') return fail_here(msg::kControlChar);
@@ -190,7 +183,7 @@ bool Reader::read_number(JsonNumber& out) {
         taken += 8;
       }
     }
-    while (taken < 19 && cur_ != end_ && is_digit(*cur_)) {
+    for (const char* limit = digit_limit(taken); cur_ != limit && is_digit(*cur_);) {
       s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
       ++taken;
     }
@@ -221,7 +214,7 @@ bool Reader::read_number(JsonNumber& out) {
           taken += 8;
         }
       }
-      while (taken < 19 && cur_ != end_ && is_digit(*cur_)) {
+      for (const char* limit = digit_limit(taken); cur_ != limit && is_digit(*cur_);) {
         s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
         --x;
         ++taken;

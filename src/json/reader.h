@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "json/number.h"
+#include "json/scan.h"
 #include "json/value.h"
 #include "module/error.h"
 
@@ -76,8 +77,9 @@ class Reader {
 
   void skip_whitespace() noexcept {
     while (cur_ != end_) {
-      char c = *cur_;
-      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return;
+      const unsigned char c = static_cast<unsigned char>(*cur_);
+      // Every byte that can start or continue a token lies above the space.
+      if (c > ' ' || (c != ' ' && c != '\n' && c != '\t' && c != '\r')) return;
       ++cur_;
     }
   }
@@ -112,7 +114,16 @@ class Reader {
   // Reads a string whose opening quote is current. On success `out` is the
   // decoded content: a view into the text when the string has no escapes,
   // else a view of `scratch`, which is overwritten.
-  bool read_string(std::string& scratch, std::string_view& out);
+  bool read_string(std::string& scratch, std::string_view& out) {
+    const char* start = cur_ + 1;  // past the opening quote
+    const char* p = detail::scan_string_run(start, end_);
+    if (p != end_ && *p == '"') [[likely]] {
+      out = std::string_view(start, static_cast<std::size_t>(p - start));
+      cur_ = p + 1;
+      return true;
+    }
+    return read_string_slow(start, p, scratch, out);
+  }
 
   // Reads a number whose first byte ('-' or a digit) is current.
   bool read_number(JsonNumber& out);
@@ -123,6 +134,13 @@ class Reader {
   bool skip_value();
 
  private:
+  // Where the digits that always fit (19 in all, `taken` so far) end at the latest.
+  const char* digit_limit(int taken) const noexcept {
+    if (taken >= 19) return cur_;
+    const std::size_t room = static_cast<std::size_t>(19 - taken);
+    return static_cast<std::size_t>(end_ - cur_) < room ? end_ : cur_ + room;
+  }
+  bool read_string_slow(const char* start, const char* stop, std::string& scratch, std::string_view& out);
   bool read_escaped_string(const char* start, std::string& scratch, std::string_view& out);
   bool read_hex4(unsigned& out);
 

@@ -11,6 +11,12 @@
 #define QUARN_SSE2 1
 #endif
 
+#if defined(__GNUC__) || defined(__clang__)
+#define QUARN_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define QUARN_ALWAYS_INLINE inline
+#endif
+
 namespace quarn::json::detail {
 
 inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
@@ -156,6 +162,16 @@ inline int decimal_digits(std::uint64_t v) noexcept {
                                              10000000000000000000ull};
   int t = (std::bit_width(v | 1) * 1233) >> 12;  // about log10(2) × bit width
   return t + 1 - (v < kPow[t]);
+}
+
+// The first eight bytes of `s` as a big-endian number, zero-padded: when two
+// names' prefixes differ, they order the names as name_less does.
+inline std::uint64_t name_prefix(std::string_view s) noexcept {
+  unsigned char b[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  copy_bytes(reinterpret_cast<char*>(b), s.data(), s.size() < 8 ? s.size() : 8);
+  std::uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
+  return v;
 }
 
 // Byte-order comparison of member names (what std::string_view's operator<

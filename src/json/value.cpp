@@ -55,12 +55,20 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
 
   if (n <= 32) {
     // Small objects (most of them): a stable insertion sort, with no
-    // temporary buffer to allocate.
+    // temporary buffer to allocate. The names' first eight bytes, as one
+    // number each, order most pairs without comparing strings.
+    std::uint64_t prefix[32];
+    for (std::size_t i = 0; i < n; ++i) prefix[i] = detail::name_prefix(ms[i].name);
     for (std::size_t i = 1; i < n; ++i) {
-      JsonMember m = ms[i];
+      const JsonMember m = ms[i];
+      const std::uint64_t p = prefix[i];
       std::size_t j = i;
-      for (; j > 0 && detail::name_less(m.name, ms[j - 1].name); --j) ms[j] = ms[j - 1];
+      for (; j > 0 && (p < prefix[j - 1] || (p == prefix[j - 1] && detail::name_less(m.name, ms[j - 1].name))); --j) {
+        ms[j] = ms[j - 1];
+        prefix[j] = prefix[j - 1];
+      }
       ms[j] = m;
+      prefix[j] = p;
     }
   } else {
     std::stable_sort(ms.begin(), ms.end(), less);
