@@ -54,3 +54,12 @@ def test_every_function_has_a_subsection():
     assert section, "no Functions section"
     headings = set(re.findall(r"^### `(\w+)`$", section.group(1), re.MULTILINE))
     assert [name for name in quarn_core.__all__ if name not in headings] == []
+
+
+def test_section_links_resolve():
+    text = FENCE.sub("", readme())  # comments in code are no headings
+    anchors = {
+        re.sub(r"[^\w\- ]", "", h.lower()).replace(" ", "-") for h in re.findall(r"^#+ (.*)$", text, re.M)
+    }
+    links = re.findall(r"\]\(#([^)]+)\)", text)
+    assert links and [link for link in links if link not in anchors] == []
