@@ -128,6 +128,7 @@ ERROR = re.compile(r"^(good|bad)\.py:(\d+): error: (.*)  \[([a-z-]+)\]$")
 def mypy_errors(tmp_path_factory):
     """Runs mypy --strict once over the good and the bad file; returns
     {(file, line): [(message, code), ...]} and the bad file's first case line."""
+    pytest.importorskip("mypy", reason="mypy comes with the test extra")
     work = tmp_path_factory.mktemp("typing")
     good = GOOD_HEADER + "".join("assert_type(%s, %s)\n" % case for case in GOOD)
     (work / "good.py").write_text(good)
