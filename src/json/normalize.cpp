@@ -38,7 +38,7 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
       for (std::size_t i = 0; i < elems.size(); ++i) {
         JsonValue e;
         if (!renormalize(elems[i], e, arena, depth + 1)) return false;
-        if (copy == nullptr && std::memcmp(&e, &elems[i], sizeof e) != 0) {
+        if (copy == nullptr && !e.identical(elems[i])) {
           copy = arena.allocate_array<JsonValue>(elems.size());
           std::memcpy(static_cast<void*>(copy), elems.data(), elems.size() * sizeof(JsonValue));
         }
@@ -54,7 +54,7 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
       for (std::size_t i = 0; i < ms.size(); ++i) {
         JsonValue e;
         if (!renormalize(ms[i].value, e, arena, depth + 1)) return false;
-        if (copy == nullptr && std::memcmp(&e, &ms[i].value, sizeof e) != 0) {
+        if (copy == nullptr && !e.identical(ms[i].value)) {
           copy = arena.allocate_array<JsonMember>(ms.size());
           std::memcpy(static_cast<void*>(copy), ms.data(), ms.size() * sizeof(JsonMember));
         }

@@ -29,7 +29,8 @@ JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members) 
   return JsonValue::object_ref(out, members.size());
 }
 
-JsonValue make_object(Arena& arena, std::span<JsonMember> ms) {
+JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
+  std::span<JsonMember> ms = members;
   const std::size_t n = ms.size();
   auto less = [](const JsonMember& a, const JsonMember& b) { return detail::name_less(a.name, b.name); };
   bool ascending = true;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -131,6 +132,15 @@ class JsonValue {
   std::size_t size() const noexcept { return static_cast<std::size_t>(tag_ >> 8); }
   std::span<const JsonValue> elements() const noexcept { return {a_, size()}; }
   inline std::span<const JsonMember> members() const noexcept;
+  // True when both handles are the same value: same kind, size and payload
+  // (for containers and strings, the same storage). Every constructor sets
+  // all sixteen bytes, so comparing them is exact.
+  bool identical(const JsonValue& other) const noexcept {
+    std::uint64_t a, b;
+    std::memcpy(&a, &u_, sizeof a);
+    std::memcpy(&b, &other.u_, sizeof b);
+    return tag_ == other.tag_ && a == b;
+  }
   // The member named `name`, or nullptr (binary search; objects only).
   const JsonValue* find(std::string_view name) const noexcept;
 

@@ -24,7 +24,7 @@ using json::Kind;
 
 // Values are immutable handles: an unchanged value is the same 16 bytes.
 inline bool same_handle(const JsonValue& a, const JsonValue& b) noexcept {
-  return std::memcmp(&a, &b, sizeof(JsonValue)) == 0;
+  return a.identical(b);
 }
 
 // The member of `ms[from..]` named `name`, as an index; `ms.size()` if none.
