@@ -252,7 +252,8 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     printed->merged_is_normalized = merged_is_normalized;
     if (merged_is_normalized) printed->merged.clear();
     else print_into(merged, printed->merged, printed->normalized.size() + 128);
-    print_into(schema, printed->schema, 128);
+    // A schema is usually about as long as the payload it describes.
+    print_into(schema, printed->schema, printed->normalized.size() + 256);
     value_hash = json::sha256_hex(printed->merged_text());
     schema_hash = json::sha256_hex(printed->schema.view());
   } else {

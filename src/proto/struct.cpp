@@ -196,6 +196,7 @@ char* write_struct_t(const typename N::StructNode& s, const std::size_t*& cursor
 template <class N>
 json::Buffer encode_t(const typename N::StructNode& s) {
   std::vector<std::size_t> sizes;
+  sizes.reserve(32);
   std::size_t total = measure_struct_t<N>(s, sizes);
   json::Buffer buf;
   if (total == 0) return buf;
