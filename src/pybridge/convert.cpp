@@ -242,6 +242,13 @@ class ToJson {
 
 // ---- JSON value -> interpreter object ----------------------------------------
 
+template <class T>
+T load(const char* p) noexcept {
+  T w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
 // The member of `ms` named `name`, as an index; `ms.size()` if none. `hint`
 // is tried first: the members of a dict whose keys were already in order are
 // found one after another without a search.
@@ -258,23 +265,24 @@ std::size_t find_member(json::JsonObject ms, std::string_view name, std::size_t 
   return ms.size();
 }
 
-std::uint64_t load_bytes(const char* p, std::size_t n) noexcept {
-  std::uint64_t w = 0;
-  std::memcpy(&w, p, n);
-  return w;
-}
-
 // A hash of a name of at most 32 bytes from its length and its first and last
-// (up to) eight bytes: constant time, and names that collide only share a slot.
+// (up to) eight bytes: constant time, and names that collide only share a
+// slot. Fixed-size loads only: a short copy read back whole would stall.
 std::uint64_t name_hash(std::string_view s) noexcept {
   const std::size_t n = s.size();
+  const char* p = s.data();
   std::uint64_t a, b;
   if (n >= 8) {
-    a = load_bytes(s.data(), 8);
-    b = load_bytes(s.data() + n - 8, 8);
+    a = load<std::uint64_t>(p);
+    b = load<std::uint64_t>(p + n - 8);
+  } else if (n >= 4) {
+    a = load<std::uint32_t>(p);
+    b = load<std::uint32_t>(p + n - 4);
+  } else if (n > 0) {
+    a = static_cast<unsigned char>(p[0]) | static_cast<unsigned>(static_cast<unsigned char>(p[n / 2])) << 8;
+    b = static_cast<unsigned char>(p[n - 1]);
   } else {
-    a = load_bytes(s.data(), n);
-    b = 0;
+    a = b = 0;
   }
   std::uint64_t h = (a ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
   h ^= (b + n) * 0x94D049BB133111EBull;
