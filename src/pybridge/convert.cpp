@@ -395,17 +395,24 @@ struct PyBuilder::State {
   // The str for a member name: the cached one when the name was met before,
   // else a new one that is cached. Each distinct short name becomes one str,
   // shared by every dict that uses it, as the standard library's JSON decoder
-  // does.
-  Ref key_str(std::string_view name) {
-    if (name.size() > kMaxSharedNameBytes) return new_str(name);
+  // does. Borrowed: `owned` holds every str made here (a long name's too)
+  // until the builder goes. Null with the failure recorded.
+  PyObject* key_str(std::string_view name) {
+    if (name.size() > kMaxSharedNameBytes) [[unlikely]] {
+      Ref str = new_str(name);
+      if (!str) return nullptr;
+      owned.push_back(std::move(str));
+      return owned.back().get();
+    }
     const std::size_t i = name_hash(name) & (kKeySlots - 1);
     CachedKey& slot = keys[i];
     if (is_cached(i) && slot.size == name.size() &&
         (slot.data == name.data() || std::memcmp(slot.data, name.data(), name.size()) == 0))
-      return Ref::borrow(slot.str);
+      return slot.str;
     Ref str = new_str(name);
-    if (str) remember(i, name, str.get());
-    return str;
+    if (!str) return nullptr;
+    remember(i, name, str.get());
+    return str.get();
   }
 
   // `str`, a str whose UTF-8 form is `name`, is the one to use for it from now on.
@@ -430,24 +437,23 @@ struct PyBuilder::State {
     Ref out = made(PyDict_New());
     if (!out) return out;
     for (std::size_t i = 0; i < ms.size(); ++i) {
-      Ref key, hint;
-      if (matched) {
-        // Nested dicts used the scratch above this dict's share and gave it back.
-        key = std::move(likes[base + i].key);
-        hint = std::move(likes[base + i].value);
-      }
-      if (key) {
+      // Borrowed: `likes` holds a matched key and value until the end (nested
+      // dicts use the scratch above this dict's share and give it back), the
+      // cache every key it made.
+      PyObject* key = matched ? likes[base + i].key.get() : nullptr;
+      PyObject* hint = matched ? likes[base + i].value.get() : nullptr;
+      if (key != nullptr) {
         if (ms[i].name.size() <= kMaxSharedNameBytes) {
           const std::size_t slot = name_hash(ms[i].name) & (kKeySlots - 1);
-          if (!is_cached(slot)) remember(slot, ms[i].name, key.get());
+          if (!is_cached(slot)) remember(slot, ms[i].name, key);
         }
       } else {
         key = key_str(ms[i].name);
-        if (!key) return key;
+        if (key == nullptr) return Ref();
       }
-      Ref value = build(ms[i].value, hint.get(), depth + 1);
+      Ref value = build(ms[i].value, hint, depth + 1);
       if (!value) return value;
-      if (PyDict_SetItem(out.get(), key.get(), value.get()) < 0) [[unlikely]]
+      if (PyDict_SetItem(out.get(), key, value.get()) < 0) [[unlikely]]
         return fail(PyFailure::Kind::Pending, "");
     }
     likes.resize(base);
@@ -489,7 +495,7 @@ struct PyBuilder::State {
 
   PyFailure failure = PyFailure::pending();
   std::vector<Like> likes;  // matched keys and values of the dicts being built, innermost last
-  std::vector<Ref> owned;   // every str in `keys`
+  std::vector<Ref> owned;   // every key str made
   std::uint64_t cached[kKeySlots / 64] = {};
   CachedKey keys[kKeySlots];
 };
