@@ -316,7 +316,10 @@ struct PyBuilder::State {
           return Ref::borrow(like);
         return new_str(v.as_string());
       case json::Kind::Array: return list(v, like, depth);
-      case json::Kind::Object: return dict(v, like, depth);
+      case json::Kind::Object:
+        // Empty ones are many (every leaf of a schema has one).
+        if (v.size() == 0 && depth < kMaxNestingDepth) return made(PyDict_New());
+        return dict(v, like, depth);
     }
     return made(nullptr);
   }
