@@ -508,6 +508,7 @@ PyBuilder::PyBuilder() : state_(new State) {}
 PyBuilder::~PyBuilder() = default;
 
 PyResult<Ref> PyBuilder::build(const json::JsonValue& value, PyObject* like) {
+  state_->likes.clear();  // left over only by a failed build
   Ref out = state_->build(value, like, 0);
   if (!out) return std::exchange(state_->failure, PyFailure::pending());
   return out;

@@ -81,6 +81,7 @@ class PyBuilder {
   std::unique_ptr<State> state_;
 };
 
+// Longer member names get a str of their own in every dict.
 inline constexpr std::size_t kMaxSharedNameBytes = 32;
 
 // The contents of an optional byte-string argument: absent for nullptr or
