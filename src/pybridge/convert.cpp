@@ -299,12 +299,11 @@ struct PyBuilder::State {
       case json::Kind::Null: return Ref::borrow(Py_None);
       case json::Kind::Bool: return Ref::borrow(v.as_bool() ? Py_True : Py_False);
       case json::Kind::UInt:
-        if (long long x; like != nullptr && Py_TYPE(like) == &PyLong_Type && int_value(like, x) && x >= 0 &&
-                         static_cast<std::uint64_t>(x) == v.as_uint())
+        if (like != nullptr && Py_TYPE(like) == &PyLong_Type && same_uint(like, v.as_uint()))
           return Ref::borrow(like);
         return made(PyLong_FromUnsignedLongLong(v.as_uint()));
       case json::Kind::Int:
-        if (long long x; like != nullptr && Py_TYPE(like) == &PyLong_Type && int_value(like, x) && x == v.as_int())
+        if (like != nullptr && Py_TYPE(like) == &PyLong_Type && same_int(like, v.as_int()))
           return Ref::borrow(like);
         return made(PyLong_FromLongLong(v.as_int()));
       case json::Kind::Double:
@@ -345,15 +344,20 @@ struct PyBuilder::State {
     return made(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
   }
 
-  // The value of the exact int `obj`, if it is in the signed 64-bit range.
-  static bool int_value(PyObject* obj, long long& v) {
+  // Whether the exact int `obj` has the value `i`.
+  static bool same_int(PyObject* obj, std::int64_t i) {
     int overflow = 0;
-    v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (v == -1 && PyErr_Occurred()) [[unlikely]] {
       PyErr_Clear();
       return false;
     }
-    return overflow == 0;
+    return overflow == 0 && v == i;
+  }
+
+  // Only non-negative ints: the bits of -1 are those of 2^64 - 1.
+  static bool same_uint(PyObject* obj, std::uint64_t u) {
+    return u <= static_cast<std::uint64_t>(INT64_MAX) && same_int(obj, static_cast<std::int64_t>(u));
   }
 
   // Bit for bit, so 0.0 and -0.0 stay apart.
@@ -369,7 +373,8 @@ struct PyBuilder::State {
       PyErr_Clear();  // a lone surrogate (or no memory): a new str it is
       return false;
     }
-    return static_cast<std::size_t>(len) == s.size() && (utf8 == s.data() || std::memcmp(utf8, s.data(), s.size()) == 0);
+    return static_cast<std::size_t>(len) == s.size() &&
+           (utf8 == s.data() || std::memcmp(utf8, s.data(), s.size()) == 0);
   }
 
   // Sized once and filled in element order (setting a slot of a new list
@@ -490,7 +495,7 @@ struct PyBuilder::State {
   struct CachedKey {
     const char* data;  // the name's bytes, alive for the call (the value's, or the key's own)
     std::size_t size;
-    PyObject* str;     // owned through `owned`
+    PyObject* str;  // owned through `owned`
   };
   struct Like {
     Ref key, value;
