@@ -1,6 +1,8 @@
 #include "pybridge/convert.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -240,28 +242,89 @@ class ToJson {
 
 // ---- JSON value -> interpreter object ----------------------------------------
 
-class ToPy {
- public:
-  // A new object, or an empty Ref with the failure recorded.
-  Ref build(const JsonValue& v, int depth) {
+template <class T>
+T load(const char* p) noexcept {
+  T w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// The member of `ms` named `name`, as an index; `ms.size()` if none. `hint`
+// is tried first: the members of a dict whose keys were already in order are
+// found one after another without a search.
+std::size_t find_member(json::JsonObject ms, std::string_view name, std::size_t hint) noexcept {
+  if (hint < ms.size() && ms[hint].name == name) return hint;
+  std::size_t lo = 0, hi = ms.size();
+  while (lo < hi) {
+    std::size_t mid = lo + (hi - lo) / 2;
+    int c = ms[mid].name.compare(name);
+    if (c == 0) return mid;
+    if (c < 0) lo = mid + 1;
+    else hi = mid;
+  }
+  return ms.size();
+}
+
+// A hash of a name of at most 32 bytes from its length and its first and last
+// (up to) eight bytes: constant time, and names that collide only share a
+// slot. Fixed-size loads only: a short copy read back whole would stall.
+std::uint64_t name_hash(std::string_view s) noexcept {
+  const std::size_t n = s.size();
+  const char* p = s.data();
+  std::uint64_t a, b;
+  if (n >= 8) {
+    a = load<std::uint64_t>(p);
+    b = load<std::uint64_t>(p + n - 8);
+  } else if (n >= 4) {
+    a = load<std::uint32_t>(p);
+    b = load<std::uint32_t>(p + n - 4);
+  } else if (n > 0) {
+    a = static_cast<unsigned char>(p[0]) | static_cast<unsigned>(static_cast<unsigned char>(p[n / 2])) << 8;
+    b = static_cast<unsigned char>(p[n - 1]);
+  } else {
+    a = b = 0;
+  }
+  std::uint64_t h = (a ^ (n * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  h ^= (b + n) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+}  // namespace
+
+struct PyBuilder::State {
+  // A new object, or an empty Ref with the failure recorded. `like`: see
+  // PyBuilder::build; kept alive by the caller for the duration.
+  Ref build(const JsonValue& v, PyObject* like, int depth) {
     switch (v.kind()) {
       case json::Kind::Null: return Ref::borrow(Py_None);
       case json::Kind::Bool: return Ref::borrow(v.as_bool() ? Py_True : Py_False);
-      case json::Kind::UInt: return made(PyLong_FromUnsignedLongLong(v.as_uint()));
-      case json::Kind::Int: return made(PyLong_FromLongLong(v.as_int()));
-      case json::Kind::Double: return made(PyFloat_FromDouble(v.as_double()));
-      case json::Kind::String: return new_str(v.as_string());
-      case json::Kind::Array: return list(v, depth);
-      case json::Kind::Object: return dict(v, depth);
+      case json::Kind::UInt:
+        if (like != nullptr && Py_TYPE(like) == &PyLong_Type && same_uint(like, v.as_uint()))
+          return Ref::borrow(like);
+        return made(PyLong_FromUnsignedLongLong(v.as_uint()));
+      case json::Kind::Int:
+        if (like != nullptr && Py_TYPE(like) == &PyLong_Type && same_int(like, v.as_int()))
+          return Ref::borrow(like);
+        return made(PyLong_FromLongLong(v.as_int()));
+      case json::Kind::Double:
+        if (like != nullptr && Py_TYPE(like) == &PyFloat_Type && same_double(like, v.as_double()))
+          return Ref::borrow(like);
+        return made(PyFloat_FromDouble(v.as_double()));
+      case json::Kind::String:
+        if (like != nullptr && Py_TYPE(like) == &PyUnicode_Type && same_text(like, v.as_string()))
+          return Ref::borrow(like);
+        return new_str(v.as_string());
+      case json::Kind::Array: return list(v, like, depth);
+      case json::Kind::Object:
+        // Empty ones are many (every leaf of a schema has one).
+        if (v.size() == 0 && depth < kMaxNestingDepth) return made(PyDict_New());
+        return dict(v, like, depth);
     }
     return made(nullptr);
   }
 
-  PyFailure take_failure() { return std::move(failure_); }
-
- private:
   [[gnu::cold, gnu::noinline]] Ref fail(PyFailure::Kind kind, const char* message) {
-    failure_ = PyFailure{kind, message};
+    failure = PyFailure{kind, message};
     return Ref();
   }
 
@@ -281,68 +344,180 @@ class ToPy {
     return made(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
   }
 
+  // Whether the exact int `obj` has the value `i`.
+  static bool same_int(PyObject* obj, std::int64_t i) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (v == -1 && PyErr_Occurred()) [[unlikely]] {
+      PyErr_Clear();
+      return false;
+    }
+    return overflow == 0 && v == i;
+  }
+
+  // Only non-negative ints: the bits of -1 are those of 2^64 - 1.
+  static bool same_uint(PyObject* obj, std::uint64_t u) {
+    return u <= static_cast<std::uint64_t>(INT64_MAX) && same_int(obj, static_cast<std::int64_t>(u));
+  }
+
+  // Bit for bit, so 0.0 and -0.0 stay apart.
+  static bool same_double(PyObject* obj, double d) {
+    double x = PyFloat_AsDouble(obj);
+    return std::memcmp(&x, &d, sizeof d) == 0;
+  }
+
+  static bool same_text(PyObject* obj, std::string_view s) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
+    if (utf8 == nullptr) [[unlikely]] {
+      PyErr_Clear();  // a lone surrogate (or no memory): a new str it is
+      return false;
+    }
+    return static_cast<std::size_t>(len) == s.size() &&
+           (utf8 == s.data() || std::memcmp(utf8, s.data(), s.size()) == 0);
+  }
+
   // Sized once and filled in element order (setting a slot of a new list
-  // cannot fail, unlike appending).
-  Ref list(const JsonValue& v, int depth) {
+  // cannot fail, unlike appending). A `like` list is measured again before
+  // each element: building may collect garbage, whose finalizers can run.
+  [[gnu::noinline]] Ref list(const JsonValue& v, PyObject* like, int depth) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
       return fail(PyFailure::Kind::RecursionError, kTooDeep);
     auto elems = v.elements();
     Ref out = made(PyList_New(static_cast<Py_ssize_t>(elems.size())));
     if (!out) return out;
+    const bool like_list = like != nullptr && Py_TYPE(like) == &PyList_Type;
+    const bool like_tuple = like != nullptr && Py_TYPE(like) == &PyTuple_Type;
     for (std::size_t i = 0; i < elems.size(); ++i) {
-      Ref e = build(elems[i], depth + 1);
+      const auto at = static_cast<Py_ssize_t>(i);
+      Ref hint;
+      if (like_list && at < PyList_Size(like)) hint = Ref::borrow(PyList_GetItem(like, at));
+      else if (like_tuple && at < PyTuple_Size(like)) hint = Ref::borrow(PyTuple_GetItem(like, at));
+      Ref e = build(elems[i], hint.get(), depth + 1);
       if (!e) return e;
-      PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), e.release());
+      PyList_SetItem(out.get(), at, e.release());
     }
     return out;
   }
 
-  // Member names repeat across the objects of a document (arrays of records):
-  // each distinct short name becomes one str, shared by every dict that uses
-  // it, as the standard library's JSON decoder does. Its hash is then computed
-  // once too.
-  Ref key_str(std::string_view name) {
-    if (name.size() > kMaxCachedKey) return new_str(name);
-    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
-    for (unsigned char c : name) h = (h ^ c) * 0x100000001B3ull;
-    CachedKey& slot = keys_[(h ^ (h >> 29)) & (kKeySlots - 1)];
-    if (slot.str && slot.name == name) return Ref::borrow(slot.str.get());
-    Ref str = new_str(name);
-    if (str) {
-      slot.name = name;
-      slot.str = Ref::borrow(str.get());
+  // The str for a member name: the cached one when the name was met before,
+  // else a new one that is cached. Each distinct short name becomes one str,
+  // shared by every dict that uses it, as the standard library's JSON decoder
+  // does. Borrowed: `owned` holds every str made here (a long name's too)
+  // until the builder goes. Null with the failure recorded.
+  PyObject* key_str(std::string_view name) {
+    if (name.size() > kMaxSharedNameBytes) [[unlikely]] {
+      Ref str = new_str(name);
+      if (!str) return nullptr;
+      owned.push_back(std::move(str));
+      return owned.back().get();
     }
-    return str;
+    const std::size_t i = name_hash(name) & (kKeySlots - 1);
+    CachedKey& slot = keys[i];
+    if (is_cached(i) && slot.size == name.size() &&
+        (slot.data == name.data() || std::memcmp(slot.data, name.data(), name.size()) == 0))
+      return slot.str;
+    Ref str = new_str(name);
+    if (!str) return nullptr;
+    remember(i, name, str.get());
+    return str.get();
   }
 
-  Ref dict(const JsonValue& v, int depth) {
+  // `str`, a str whose UTF-8 form is `name`, is the one to use for it from now on.
+  void remember(std::size_t i, std::string_view name, PyObject* str) {
+    owned.push_back(Ref::borrow(str));
+    keys[i] = CachedKey{name.data(), name.size(), str};
+    cached[i / 64] |= std::uint64_t{1} << (i % 64);
+  }
+
+  bool is_cached(std::size_t i) const noexcept { return (cached[i / 64] >> (i % 64)) & 1; }
+
+  // Filled in member order. With a `like` dict, its exact str keys are first
+  // matched to the members by their UTF-8 bytes; each match gives the member
+  // its key object and the object to compare its value with.
+  [[gnu::noinline]] Ref dict(const JsonValue& v, PyObject* like, int depth) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
       return fail(PyFailure::Kind::RecursionError, kTooDeep);
+    json::JsonObject ms = v.members();
+    const std::size_t base = likes.size();
+    if (like != nullptr && Py_TYPE(like) == &PyDict_Type && !ms.empty()) match(ms, like);
+    const bool matched = likes.size() != base;
     Ref out = made(PyDict_New());
     if (!out) return out;
-    for (const JsonMember& m : v.members()) {
-      Ref key = key_str(m.name);
-      if (!key) return key;
-      Ref value = build(m.value, depth + 1);
+    for (std::size_t i = 0; i < ms.size(); ++i) {
+      // Borrowed: `likes` holds a matched key and value until the end (nested
+      // dicts use the scratch above this dict's share and give it back), the
+      // cache every key it made.
+      PyObject* key = matched ? likes[base + i].key.get() : nullptr;
+      PyObject* hint = matched ? likes[base + i].value.get() : nullptr;
+      if (key != nullptr) {
+        if (ms[i].name.size() <= kMaxSharedNameBytes) {
+          const std::size_t slot = name_hash(ms[i].name) & (kKeySlots - 1);
+          if (!is_cached(slot)) remember(slot, ms[i].name, key);
+        }
+      } else {
+        key = key_str(ms[i].name);
+        if (key == nullptr) return Ref();
+      }
+      Ref value = build(ms[i].value, hint, depth + 1);
       if (!value) return value;
-      if (PyDict_SetItem(out.get(), key.get(), value.get()) < 0) [[unlikely]]
+      if (PyDict_SetItem(out.get(), key, value.get()) < 0) [[unlikely]]
         return fail(PyFailure::Kind::Pending, "");
     }
+    likes.resize(base);
     return out;
   }
 
-  static constexpr std::size_t kMaxCachedKey = 32;
-  static constexpr std::size_t kKeySlots = 256;
+  // Pairs the entries of the dict `like` with the members `ms` by name, into
+  // `likes` above its current end (one slot per member; none if nothing matched).
+  void match(json::JsonObject ms, PyObject* like) {
+    const std::size_t base = likes.size();
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    std::size_t next = 0, found = 0;
+    while (PyDict_Next(like, &pos, &key, &value)) {
+      if (Py_TYPE(key) != &PyUnicode_Type) continue;
+      Py_ssize_t len = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
+      if (utf8 == nullptr) [[unlikely]] {
+        PyErr_Clear();
+        continue;
+      }
+      const std::size_t i = find_member(ms, std::string_view(utf8, static_cast<std::size_t>(len)), next);
+      if (i == ms.size()) continue;
+      if (found++ == 0) likes.resize(base + ms.size());
+      likes[base + i] = Like{Ref::borrow(key), Ref::borrow(value)};
+      next = i + 1;
+    }
+  }
+
+  static constexpr std::size_t kKeySlots = 512;
   struct CachedKey {
-    std::string_view name;  // refers to the value being converted, alive for the call
-    Ref str;
+    const char* data;  // the name's bytes, alive for the call (the value's, or the key's own)
+    std::size_t size;
+    PyObject* str;  // owned through `owned`
+  };
+  struct Like {
+    Ref key, value;
   };
 
-  PyFailure failure_ = PyFailure::pending();
-  CachedKey keys_[kKeySlots];
+  PyFailure failure = PyFailure::pending();
+  std::vector<Like> likes;  // matched keys and values of the dicts being built, innermost last
+  std::vector<Ref> owned;   // every key str made
+  std::uint64_t cached[kKeySlots / 64] = {};
+  CachedKey keys[kKeySlots];
 };
 
-}  // namespace
+// Default-initialised: the slots are read only once marked in `cached`.
+PyBuilder::PyBuilder() : state_(new State) {}
+PyBuilder::~PyBuilder() = default;
+
+PyResult<Ref> PyBuilder::build(const json::JsonValue& value, PyObject* like) {
+  state_->likes.clear();  // left over only by a failed build
+  Ref out = state_->build(value, like, 0);
+  if (!out) return std::exchange(state_->failure, PyFailure::pending());
+  return out;
+}
 
 PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep) {
   ToJson walk(arena, keep);
@@ -351,12 +526,7 @@ PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, st
   return out;
 }
 
-PyResult<Ref> json_to_pyobject(const json::JsonValue& value) {
-  ToPy walk;
-  Ref out = walk.build(value, 0);
-  if (!out) return walk.take_failure();
-  return out;
-}
+PyResult<Ref> json_to_pyobject(const json::JsonValue& value) { return PyBuilder().build(value); }
 
 PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj) {
   if (obj == nullptr || obj == Py_None) return std::optional<std::string_view>();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,34 @@ inline constexpr std::size_t kBorrowMinBytes = 1024;
 // dict item fails, that exception is left pending. Nothing partly built
 // survives a failure.
 PyResult<Ref> json_to_pyobject(const json::JsonValue& value);
+
+// json_to_pyobject for the several values of one call. A member name met
+// again, in any of them, becomes the same str (names of up to
+// kMaxSharedNameBytes), so the interpreter hashes it once.
+class PyBuilder {
+ public:
+  PyBuilder();
+  ~PyBuilder();
+  PyBuilder(const PyBuilder&) = delete;
+  PyBuilder& operator=(const PyBuilder&) = delete;
+
+  // As json_to_pyobject. `like` (borrowed, may be null) is the object that
+  // `value` was read from, as far as the caller knows: where an exact str,
+  // int or float of `like` stands at the same place as a string or number of
+  // `value` and equals it, that object is used instead of a new one, and so
+  // are the exact str keys of its dicts for equal member names. Nothing of
+  // `like` is trusted: every object is compared with the value before use, so
+  // a `like` changed since (or unrelated) only costs the reuse. Lists and
+  // dicts are always new.
+  PyResult<Ref> build(const json::JsonValue& value, PyObject* like = nullptr);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Longer member names get a str of their own in every dict.
+inline constexpr std::size_t kMaxSharedNameBytes = 32;
 
 // The contents of an optional byte-string argument: absent for nullptr or
 // None; the bytes of a `bytes` (or subclass) instance, which stay valid while

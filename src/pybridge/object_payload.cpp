@@ -71,9 +71,12 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
   if (!processed) return PyFailure::module(std::move(processed).error());
   const payload::ProcessedPayload& p = *processed;
 
-  auto normalized = json_to_pyobject(p.normalized_payload);
+  // The normalized payload mostly equals the payload: its strings and numbers
+  // are taken over where they do. The schema's names are mostly the payload's.
+  PyBuilder objects;
+  auto normalized = objects.build(p.normalized_payload, payload);
   if (!normalized) return as_serialization(std::move(normalized).error());
-  auto schema = json_to_pyobject(p.schema);
+  auto schema = objects.build(p.schema);
   if (!schema) return as_serialization(std::move(schema).error());
 
   Ref tuple = Ref::steal(PyTuple_New(5));
