@@ -13,6 +13,7 @@
 #include "module/frame.h"
 #include "payload/export_payload.h"
 #include "proto/struct.h"
+#include "pybridge/convert.h"
 #include "pybridge/object_payload.h"
 #include "pybridge/span_calls.h"
 
@@ -25,10 +26,6 @@ using frame::Signature;
 
 PyObject* new_str(std::string_view s) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-}
-
-PyObject* new_bytes(std::string_view s) {
-  return PyBytes_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
 // A tuple of new objects; steals each item. Null if any item or the tuple is null.
@@ -182,9 +179,10 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
     std::string_view text;
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
       return nullptr;
-    auto r = proto::object_to_protobuf_struct_bytes(text);
+    json::Arena arena(text.size() + 256);
+    auto r = json::parse_normalized(text, arena);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_bytes(r->view()), sig.function);
+    return frame::result(pybridge::struct_bytes_object(*r).release(), sig.function);
   });
 }
 
@@ -215,7 +213,7 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
     return frame::result(
         new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()), new_str(json::as_view(r->value_hash)),
                       new_str(r->schema_text()), new_str(json::as_view(r->schema_hash)),
-                      new_bytes(r->struct_bytes.view())}),
+                      pybridge::struct_bytes_object(r->normalized).release()}),
         sig.function);
   });
 }

@@ -8,18 +8,19 @@ namespace quarn::payload {
 
 Result<ExportPayload> process_export_payload(std::string_view payload_json,
                                              std::optional<std::string_view> schema_merges_json) {
-  json::Arena arena(payload_json.size() + 256);
-  // Strings borrow from the payload text, which outlives this call's values.
-  Result<json::JsonValue> payload = json::parse_json(payload_json, arena, json::StringStorage::Borrow);
-  if (!payload) return std::move(payload).error();
   ExportPayload out;
+  out.arena = json::Arena(payload_json.size() + 256);
+  // Strings borrow from the payload text, which outlives this call's values.
+  Result<json::JsonValue> payload = json::parse_json(payload_json, out.arena, json::StringStorage::Borrow);
+  if (!payload) return std::move(payload).error();
   // The canonical text is about as long as the text it came from.
   out.texts.normalized.reserve(payload_json.size() + 128);
-  Result<ProcessedPayload> r = process_payload_value(*payload, schema_merges_json, arena, &out.texts);
+  Result<ProcessedPayload> r =
+      process_payload_value(*payload, schema_merges_json, out.arena, &out.texts, /*encode_struct=*/false);
   if (!r) return std::move(r).error();
   out.value_hash = r->value_hash;
   out.schema_hash = r->schema_hash;
-  out.struct_bytes = std::move(r->struct_bytes);
+  out.normalized = r->normalized_payload;
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "json/arena.h"
 #include "json/buffer.h"
 #include "json/hash.h"
 #include "module/error.h"
@@ -16,7 +17,11 @@ struct ExportPayload {
   PrintedPayload texts;         // canonical texts: normalized, merged, schema
   json::HashText value_hash;    // hash of the merged text
   json::HashText schema_hash;   // hash of the schema text
-  json::Buffer struct_bytes;    // Struct encoding of the normalized payload
+  // The normalized payload, for its Struct encoding (proto/struct.h:
+  // measure_json_struct / write_json_struct), which the caller writes
+  // straight into its result. It refers to `arena` and to the payload text.
+  json::Arena arena;
+  json::JsonValue normalized;
 
   std::string_view normalized_text() const noexcept { return texts.normalized.view(); }
   std::string_view merged_text() const noexcept { return texts.merged_text(); }
@@ -26,7 +31,7 @@ struct ExportPayload {
 // Parses `payload_json` (InvalidJson with the parser's message on failure),
 // then runs process_payload_value with `schema_merges_json` (absent: no
 // rules) and returns its results, the values as canonical text. The payload
-// is checked before the rules.
+// is checked before the rules. `payload_json` must outlive the result.
 Result<ExportPayload> process_export_payload(std::string_view payload_json,
                                              std::optional<std::string_view> schema_merges_json);
 

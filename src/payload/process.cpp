@@ -200,7 +200,7 @@ JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Aren
 
 Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               Arena& arena, PrintedPayload* printed) {
+                                               Arena& arena, PrintedPayload* printed, bool encode_struct) {
   // The rules are read first, but a failure to read them is reported only
   // after normalization has succeeded, as the steps' order requires. Knowing
   // them first tells whether decoding can change the payload.
@@ -261,8 +261,9 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     schema_hash = json::hash_json_value(schema);
   }
 
-  return ProcessedPayload{value_hash, schema_hash, proto::struct_bytes_from_json(normalized),
-                          normalized, merged,     schema};
+  return ProcessedPayload{value_hash, schema_hash,
+                          encode_struct ? proto::struct_bytes_from_json(normalized) : json::Buffer(),
+                          normalized,  merged,      schema};
 }
 
 }  // namespace quarn::payload

@@ -56,9 +56,12 @@ struct PrintedPayload {
 // with `payload`). Absent `schema_merges_text` means no rules. With `printed`,
 // the three canonical texts are written there and the hashes are taken over
 // those texts (the same bytes hash_json_value digests).
+// With `encode_struct` false, `struct_bytes` stays empty and the caller
+// encodes `normalized_payload` itself (straight into its result object).
 Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               json::Arena& arena, PrintedPayload* printed = nullptr);
+                                               json::Arena& arena, PrintedPayload* printed = nullptr,
+                                               bool encode_struct = true);
 
 // `value` with the top-level members named by `merges` decoded: a rule with
 // encoding 1 turns a strict Base64 string into its bytes read as lossy UTF-8,

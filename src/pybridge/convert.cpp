@@ -1,5 +1,9 @@
 #include "pybridge/convert.h"
 
+#include <cassert>
+
+#include "proto/struct.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -537,6 +541,19 @@ PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj) 
     return PyFailure::type_error("expected bytes or None");
   }
   return std::optional<std::string_view>(std::string_view(data, static_cast<std::size_t>(len)));
+}
+
+Ref struct_bytes_object(const json::JsonValue& value) {
+  std::vector<std::size_t> sizes;
+  sizes.reserve(32);
+  const std::size_t total = proto::measure_json_struct(value, sizes);
+  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total)));
+  if (!bytes) return bytes;
+  const std::size_t* cursor = sizes.data();
+  char* out = PyBytes_AsString(bytes.get());
+  [[maybe_unused]] char* end = proto::write_json_struct(value, cursor, out);
+  assert(static_cast<std::size_t>(end - out) == total);
+  return bytes;
 }
 
 }  // namespace quarn::pybridge

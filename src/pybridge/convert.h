@@ -90,4 +90,9 @@ inline constexpr std::size_t kMaxSharedNameBytes = 32;
 // TypeError "expected bytes or None".
 PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj);
 
+// A new bytes object holding the google.protobuf.Struct encoding of `value`
+// (empty for a non-object), measured first and written straight into the
+// object. Null only when the interpreter cannot create it.
+Ref struct_bytes_object(const json::JsonValue& value);
+
 }  // namespace quarn::pybridge

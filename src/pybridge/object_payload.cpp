@@ -67,7 +67,7 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
     merges = merges_text.view();
   }
 
-  auto processed = payload::process_payload_value(*value, merges, arena);
+  auto processed = payload::process_payload_value(*value, merges, arena, nullptr, /*encode_struct=*/false);
   if (!processed) return PyFailure::module(std::move(processed).error());
   const payload::ProcessedPayload& p = *processed;
 
@@ -92,7 +92,7 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
   };
   if (!put(0, normalized->release()) || !put(1, new_str(json::as_view(p.value_hash))) ||
       !put(2, schema->release()) || !put(3, new_str(json::as_view(p.schema_hash))) ||
-      !put(4, PyBytes_FromStringAndSize(p.struct_bytes.data(), static_cast<Py_ssize_t>(p.struct_bytes.size()))))
+      !put(4, struct_bytes_object(p.normalized_payload).release()))
     [[unlikely]]
     return fail();
   return tuple;
