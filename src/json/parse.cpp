@@ -1,12 +1,54 @@
 #include "json/parse.h"
 
+#include <cstdlib>
+#include <new>
 #include <string>
-#include <vector>
 
 namespace quarn::json {
 
 namespace {
 
+// A growable stack of trivially copyable records, written in place: the
+// members and elements of the containers being read, innermost last.
+template <class T>
+class ScratchStack {
+ public:
+  ScratchStack() = default;
+  ScratchStack(const ScratchStack&) = delete;
+  ScratchStack& operator=(const ScratchStack&) = delete;
+  ~ScratchStack() { std::free(data_); }
+
+  // Constructs the next record in place from `args`.
+  template <class... Args>
+  QUARN_ALWAYS_INLINE void emplace(Args... args) {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    new (data_ + size_) T{args...};
+    ++size_;
+  }
+  std::size_t size() const noexcept { return size_; }
+  T* data() noexcept { return data_; }
+  void truncate(std::size_t n) noexcept { size_ = n; }
+  void reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    void* p = std::realloc(data_, n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    data_ = static_cast<T*>(p);
+    capacity_ = n;
+  }
+
+ private:
+  [[gnu::noinline]] void grow() { reserve(capacity_ < 64 ? 64 : capacity_ * 2); }
+
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Values travel back in registers (a JsonValue is two machine words): writing
+// one field by field to memory and reading it back whole stalls the store
+// forwarding on every value. A failure is recorded in the reader and in
+// `failed_`, and the value returned with it is meaningless.
 class Parser {
  public:
   Parser(std::string_view text, Arena& arena, StringStorage strings)
@@ -19,7 +61,8 @@ class Parser {
 
   bool parse_document(JsonValue& out) {
     r_.skip_whitespace();
-    if (!parse_value(out, 0)) return false;
+    out = parse_value(0);
+    if (failed_) return false;
     r_.skip_whitespace();
     if (!r_.at_end()) return r_.fail_here(msg::kTrailingChars);
     return true;
@@ -28,145 +71,148 @@ class Parser {
   const ParseError& error() const { return r_.error(); }
 
  private:
+  [[gnu::cold]] JsonValue failed(bool) {
+    failed_ = true;
+    return JsonValue();
+  }
+
   // The value starts at the current byte (whitespace already skipped).
   // Scalars are read in place; containers recurse through parse_array and
   // parse_object, which are not inlined.
-  QUARN_ALWAYS_INLINE bool parse_value(JsonValue& out, int depth) {
+  QUARN_ALWAYS_INLINE JsonValue parse_value(int depth) {
     if (r_.at_end()) [[unlikely]]
-      return r_.fail_eof(msg::kEofValue);
+      return failed(r_.fail_eof(msg::kEofValue));
     switch (r_.peek()) {
-      case '"': return parse_string(out);
-      case '{': return parse_object(out, depth + 1);
-      case '[': return parse_array(out, depth + 1);
+      case '"': return parse_string();
+      case '{': return parse_object(depth + 1);
+      case '[': return parse_array(depth + 1);
       case 'n':
-        out = JsonValue::null();
-        return r_.read_literal("null", 4);
+        if (!r_.read_literal("null", 4)) return failed(false);
+        return JsonValue::null();
       case 't':
-        out = JsonValue::boolean(true);
-        return r_.read_literal("true", 4);
+        if (!r_.read_literal("true", 4)) return failed(false);
+        return JsonValue::boolean(true);
       case 'f':
-        out = JsonValue::boolean(false);
-        return r_.read_literal("false", 5);
+        if (!r_.read_literal("false", 5)) return failed(false);
+        return JsonValue::boolean(false);
       case '-':
       case '0': case '1': case '2': case '3': case '4':
       case '5': case '6': case '7': case '8': case '9': {
         JsonNumber n;
-        if (!r_.read_number(n)) return false;
-        out = JsonValue::number(n);
-        return true;
+        if (!r_.read_number(n)) return failed(false);
+        return JsonValue::number(n);
       }
-      default: return r_.fail_here(msg::kExpectedValue);
+      default: return failed(r_.fail_here(msg::kExpectedValue));
     }
   }
 
-  QUARN_ALWAYS_INLINE bool read_string_view(std::string_view& s, bool& in_text) {
-    if (!r_.read_string(scratch_, s)) return false;
+  // A string's content as the value keeps it: a view of the text when it has
+  // no escapes and strings may borrow, else a copy in the arena. Null data on
+  // failure.
+  QUARN_ALWAYS_INLINE std::string_view read_kept_string() {
+    std::string_view s = r_.read_string(scratch_);
+    if (s.data() == nullptr) [[unlikely]]
+      return s;
     // Escaped strings are decoded into the scratch; the others are views of the text.
-    in_text = s.data() != scratch_.data();
-    return true;
-  }
-
-  std::string_view keep(std::string_view s, bool in_text) {
-    if (borrow_ && in_text) return s;
+    if (borrow_ && s.data() != scratch_.data()) return s;
     return std::string_view(arena_.copy_bytes(s), s.size());
   }
 
-  QUARN_ALWAYS_INLINE bool parse_string(JsonValue& out) {
-    std::string_view s;
-    bool in_text;
-    if (!read_string_view(s, in_text)) return false;
-    out = JsonValue::string_ref(keep(s, in_text));
-    return true;
+  QUARN_ALWAYS_INLINE JsonValue parse_string() {
+    std::string_view s = read_kept_string();
+    if (s.data() == nullptr) [[unlikely]]
+      return failed(false);
+    return JsonValue::string_ref(s);
   }
 
-  [[gnu::noinline]] bool parse_array(JsonValue& out, int depth) {
-    if (depth > kMaxDepth) return r_.fail_here(msg::kRecursionLimit);
+  [[gnu::noinline]] JsonValue parse_array(int depth) {
+    if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
     r_.advance();
     r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofList);
+    if (r_.at_end()) return failed(r_.fail_eof(msg::kEofList));
     if (r_.peek() == ']') {
       r_.advance();
-      out = JsonValue::array_ref(nullptr, 0);
-      return true;
+      return JsonValue::array_ref(nullptr, 0);
     }
     const std::size_t base = values_.size();
     for (;;) {
-      JsonValue v;
-      if (!parse_value(v, depth)) return false;
-      values_.push_back(v);
+      JsonValue v = parse_value(depth);
+      if (failed_) [[unlikely]]
+        return v;
+      values_.emplace(v);
       r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofList);
+      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofList));
       char c = r_.peek();
       if (c == ',') {
         r_.advance();
         r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-        if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
+        if (r_.at_end()) return failed(r_.fail_eof(msg::kEofValue));
+        if (r_.peek() == ']') return failed(r_.fail_here(msg::kTrailingComma));
         continue;
       }
       if (c == ']') {
         r_.advance();
         break;
       }
-      return r_.fail_here(msg::kExpectedListEnd);
+      return failed(r_.fail_here(msg::kExpectedListEnd));
     }
-    out = make_array(arena_, std::span<const JsonValue>(values_.data() + base, values_.size() - base));
-    values_.resize(base);
-    return true;
+    JsonValue out = make_array(arena_, std::span<const JsonValue>(values_.data() + base, values_.size() - base));
+    values_.truncate(base);
+    return out;
   }
 
-  [[gnu::noinline]] bool parse_object(JsonValue& out, int depth) {
-    if (depth > kMaxDepth) return r_.fail_here(msg::kRecursionLimit);
+  [[gnu::noinline]] JsonValue parse_object(int depth) {
+    if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
     r_.advance();
     r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
+    if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
     if (r_.peek() == '}') {
       r_.advance();
-      out = JsonValue::object_ref(nullptr, 0);
-      return true;
+      return JsonValue::object_ref(nullptr, 0);
     }
     const std::size_t base = members_.size();
     for (;;) {
-      if (r_.peek() != '"') return r_.fail_here(msg::kKeyMustBeString);
-      std::string_view name;
-      bool in_text;
-      if (!read_string_view(name, in_text)) return false;
-      name = keep(name, in_text);
+      if (r_.peek() != '"') return failed(r_.fail_here(msg::kKeyMustBeString));
+      const std::string_view name = read_kept_string();
+      if (name.data() == nullptr) [[unlikely]]
+        return failed(false);
       r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-      if (r_.peek() != ':') return r_.fail_here(msg::kExpectedColon);
+      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
+      if (r_.peek() != ':') return failed(r_.fail_here(msg::kExpectedColon));
       r_.advance();
       r_.skip_whitespace();
-      JsonValue v;
-      if (!parse_value(v, depth)) return false;
-      members_.push_back(JsonMember{name, v});
+      const JsonValue v = parse_value(depth);
+      if (failed_) [[unlikely]]
+        return v;
+      members_.emplace(name, v);
       r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
+      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
       char c = r_.peek();
       if (c == ',') {
         r_.advance();
         r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-        if (r_.peek() == '}') return r_.fail_here(msg::kTrailingComma);
+        if (r_.at_end()) return failed(r_.fail_eof(msg::kEofValue));
+        if (r_.peek() == '}') return failed(r_.fail_here(msg::kTrailingComma));
         continue;
       }
       if (c == '}') {
         r_.advance();
         break;
       }
-      return r_.fail_here(msg::kExpectedObjectEnd);
+      return failed(r_.fail_here(msg::kExpectedObjectEnd));
     }
-    out = make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
-    members_.resize(base);
-    return true;
+    JsonValue out = make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
+    members_.truncate(base);
+    return out;
   }
 
   Reader r_;
   Arena& arena_;
   bool borrow_;
+  bool failed_ = false;
   std::string scratch_;
-  std::vector<JsonValue> values_;
-  std::vector<JsonMember> members_;
+  ScratchStack<JsonValue> values_;
+  ScratchStack<JsonMember> members_;
 };
 
 }  // namespace

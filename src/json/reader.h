@@ -115,14 +115,22 @@ class Reader {
   // decoded content: a view into the text when the string has no escapes,
   // else a view of `scratch`, which is overwritten.
   bool read_string(std::string& scratch, std::string_view& out) {
+    out = read_string(scratch);
+    return out.data() != nullptr;
+  }
+
+  // The same, returning the content, or a view with a null data pointer on
+  // failure (a string read is never null: an empty one points into the text).
+  QUARN_ALWAYS_INLINE std::string_view read_string(std::string& scratch) {
     const char* start = cur_ + 1;  // past the opening quote
     const char* p = detail::scan_string_run(start, end_);
     if (p != end_ && *p == '"') [[likely]] {
-      out = std::string_view(start, static_cast<std::size_t>(p - start));
       cur_ = p + 1;
-      return true;
+      return std::string_view(start, static_cast<std::size_t>(p - start));
     }
-    return read_string_slow(start, p, scratch, out);
+    std::string_view out;
+    if (!read_string_slow(start, p, scratch, out)) return std::string_view();
+    return out;
   }
 
   // Reads a number whose first byte ('-' or a digit) is current.

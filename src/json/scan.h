@@ -164,13 +164,36 @@ inline int decimal_digits(std::uint64_t v) noexcept {
   return t + 1 - (v < kPow[t]);
 }
 
+inline std::uint32_t load_be32(const char* p) noexcept {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) {
+#if defined(__GNUC__) || defined(__clang__)
+    v = __builtin_bswap32(v);
+#else
+    v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+#endif
+  }
+  return v;
+}
+
 // The first eight bytes of `s` as a big-endian number, zero-padded: when two
-// names' prefixes differ, they order the names as name_less does.
+// names' prefixes differ, they order the names as name_less does. Built from
+// loads that stay inside the name and never pass through memory (a short copy
+// read back whole would stall store forwarding).
 inline std::uint64_t name_prefix(std::string_view s) noexcept {
-  unsigned char b[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-  copy_bytes(reinterpret_cast<char*>(b), s.data(), s.size() < 8 ? s.size() : 8);
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  if (n >= 8) return (static_cast<std::uint64_t>(load_be32(p)) << 32) | load_be32(p + 4);
+  if (n >= 4)  // two overlapping words; the shared bytes are the same in both
+    return (static_cast<std::uint64_t>(load_be32(p)) << 32) |
+           (static_cast<std::uint64_t>(load_be32(p + n - 4)) << (64 - 8 * n));
   std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
+  if (n != 0) {
+    v = static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 56;
+    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << (56 - 8 * (n / 2));
+    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << (56 - 8 * (n - 1));
+  }
   return v;
 }
 
