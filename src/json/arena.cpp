@@ -8,8 +8,8 @@ namespace quarn::json {
 
 namespace {
 constexpr std::size_t kMaxBlock = std::size_t{64} << 20;  // growth stops doubling here
-constexpr std::size_t kHeader = (sizeof(void*) * 2 + alignof(std::max_align_t) - 1) &
-                                ~(alignof(std::max_align_t) - 1);
+constexpr std::size_t kHeader =
+    (sizeof(void*) * 2 + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
 }  // namespace
 
 Arena::Arena(Arena&& other) noexcept

@@ -56,7 +56,8 @@ class Buffer {
 #if defined(__GNUC__) || defined(__clang__)
   [[gnu::always_inline]]
 #endif
-  void push_back(char c) {
+  void
+  push_back(char c) {
     if (size_ == capacity_) [[unlikely]]
       grow(1);
     data_[size_++] = c;

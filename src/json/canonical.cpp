@@ -30,7 +30,9 @@ Status canonical_into(std::string_view text, Buffer& out) {
   throw std::logic_error("normalized printing failed where normalization did not");
 }
 
-void hash_sink(void* ctx, const char* data, std::size_t size) { static_cast<Sha256*>(ctx)->update(data, size); }
+void hash_sink(void* ctx, const char* data, std::size_t size) {
+  static_cast<Sha256*>(ctx)->update(data, size);
+}
 
 }  // namespace
 

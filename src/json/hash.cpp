@@ -76,8 +76,9 @@ HashText sha256_hex(std::string_view bytes) {
 HashText hash_json_value(const JsonValue& value) {
   Sha256 h;
   Buffer buf(kChunk);
-  buf.set_sink([](void* ctx, const char* data, std::size_t size) { static_cast<Sha256*>(ctx)->update(data, size); },
-               &h);
+  buf.set_sink(
+      [](void* ctx, const char* data, std::size_t size) { static_cast<Sha256*>(ctx)->update(data, size); },
+      &h);
   print_json(value, buf);
   buf.flush();
   return h.finish();

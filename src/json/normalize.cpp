@@ -27,7 +27,8 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
       }
       const std::uint64_t known = v.double_digits();
       double back;
-      if (!reparse_digits(known != 0 ? digits_from(known, v.double_k()) : shortest_digits(d), d, back)) return false;
+      if (!reparse_digits(known != 0 ? digits_from(known, v.double_k()) : shortest_digits(d), d, back))
+        return false;
       out = back == d ? v : JsonValue::dbl(back);
       return true;
     }
@@ -63,9 +64,7 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
       out = copy != nullptr ? JsonValue::object_ref(copy, ms.size()) : v;
       return true;
     }
-    default:
-      out = v;
-      return true;
+    default: out = v; return true;
   }
 }
 

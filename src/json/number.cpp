@@ -9,6 +9,7 @@
 namespace quarn::json {
 
 // Decimal literals: the compiler rounds each to the nearest double.
+// clang-format off
 const double kPow10[309] = {
     1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -49,6 +50,7 @@ const double kPow10[309] = {
     1e288, 1e289, 1e290, 1e291, 1e292, 1e293, 1e294, 1e295,
     1e296, 1e297, 1e298, 1e299, 1e300, 1e301, 1e302, 1e303,
     1e304, 1e305, 1e306, 1e307, 1e308};
+// clang-format on
 
 bool decimal_to_double(std::uint64_t s, std::int32_t x, double& out) noexcept {
   double f = static_cast<double>(s);
@@ -97,7 +99,8 @@ bool short_digits(double d, ShortestDigits& out) noexcept {
   // Rounded to the nearest integer (exact: scaled + 0.5 < 2^50 needs no rounding).
   std::uint64_t digits = static_cast<std::uint64_t>(scaled + 0.5);
   if (digits >= 1000000000000000ull) return false;
-  const double back = m >= 0 ? static_cast<double>(digits) / kPow10[m] : static_cast<double>(digits) * kPow10[-m];
+  const double back =
+      m >= 0 ? static_cast<double>(digits) / kPow10[m] : static_cast<double>(digits) * kPow10[-m];
   if (back != a) return false;
   out.k = detail::decimal_digits(digits) - m;
   while (digits % 10 == 0) digits /= 10;

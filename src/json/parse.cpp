@@ -96,8 +96,16 @@ class Parser {
         if (!r_.read_literal("false", 5)) return failed(false);
         return JsonValue::boolean(false);
       case '-':
-      case '0': case '1': case '2': case '3': case '4':
-      case '5': case '6': case '7': case '8': case '9': {
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9': {
         JsonNumber n;
         if (!r_.read_number(n)) return failed(false);
         return JsonValue::number(n);
@@ -156,7 +164,8 @@ class Parser {
       }
       return failed(r_.fail_here(msg::kExpectedListEnd));
     }
-    JsonValue out = make_array(arena_, std::span<const JsonValue>(values_.data() + base, values_.size() - base));
+    JsonValue out =
+        make_array(arena_, std::span<const JsonValue>(values_.data() + base, values_.size() - base));
     values_.truncate(base);
     return out;
   }
@@ -201,7 +210,8 @@ class Parser {
       }
       return failed(r_.fail_here(msg::kExpectedObjectEnd));
     }
-    JsonValue out = make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
+    JsonValue out =
+        make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
     members_.truncate(base);
     return out;
   }

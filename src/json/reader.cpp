@@ -1,9 +1,9 @@
 #include "json/reader.h"
 
-#include "json/scan.h"
-
 #include <bit>
 #include <cstring>
+
+#include "json/scan.h"
 
 namespace quarn::json {
 
@@ -104,14 +104,38 @@ bool Reader::read_escaped_string(const char* start, std::string& scratch, std::s
     if (cur_ == end_) return fail_eof(msg::kEofString);
     char c = *cur_;
     switch (c) {
-      case '"': scratch.push_back('"'); ++cur_; break;
-      case '\\': scratch.push_back('\\'); ++cur_; break;
-      case '/': scratch.push_back('/'); ++cur_; break;
-      case 'b': scratch.push_back('\b'); ++cur_; break;
-      case 'f': scratch.push_back('\f'); ++cur_; break;
-      case 'n': scratch.push_back('\n'); ++cur_; break;
-      case 'r': scratch.push_back('\r'); ++cur_; break;
-      case 't': scratch.push_back('\t'); ++cur_; break;
+      case '"':
+        scratch.push_back('"');
+        ++cur_;
+        break;
+      case '\\':
+        scratch.push_back('\\');
+        ++cur_;
+        break;
+      case '/':
+        scratch.push_back('/');
+        ++cur_;
+        break;
+      case 'b':
+        scratch.push_back('\b');
+        ++cur_;
+        break;
+      case 'f':
+        scratch.push_back('\f');
+        ++cur_;
+        break;
+      case 'n':
+        scratch.push_back('\n');
+        ++cur_;
+        break;
+      case 'r':
+        scratch.push_back('\r');
+        ++cur_;
+        break;
+      case 't':
+        scratch.push_back('\t');
+        ++cur_;
+        break;
       case 'u': {
         ++cur_;
         unsigned unit;

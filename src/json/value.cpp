@@ -1,9 +1,9 @@
 #include "json/value.h"
 
-#include "json/scan.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "json/scan.h"
 
 namespace quarn::json {
 
@@ -64,7 +64,9 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
       const JsonMember m = ms[i];
       const std::uint64_t p = prefix[i];
       std::size_t j = i;
-      for (; j > 0 && (p < prefix[j - 1] || (p == prefix[j - 1] && detail::name_less(m.name, ms[j - 1].name))); --j) {
+      for (;
+           j > 0 && (p < prefix[j - 1] || (p == prefix[j - 1] && detail::name_less(m.name, ms[j - 1].name)));
+           --j) {
         ms[j] = ms[j - 1];
         prefix[j] = prefix[j - 1];
       }

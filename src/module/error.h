@@ -41,7 +41,7 @@ inline std::string to_string(const ModuleError& e) {
 template <class T, class E = ModuleError>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : ok_(true) { new (&value_) T(std::move(value)); }  // NOLINT: implicit on purpose
+  Result(T value) : ok_(true) { new (&value_) T(std::move(value)); }   // NOLINT: implicit on purpose
   Result(E error) : ok_(false) { new (&error_) E(std::move(error)); }  // NOLINT: implicit on purpose
 
   Result(Result&& other) noexcept(std::is_nothrow_move_constructible_v<T>) : ok_(other.ok_) {

@@ -48,7 +48,7 @@ bool conversion_failed(const Param& p) {
   if (!message) return false;
   Ref replacement = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
   if (!replacement) return false;
-  PyObject* cause = PyException_GetCause(value);  // new reference or null
+  PyObject* cause = PyException_GetCause(value);                         // new reference or null
   if (cause != nullptr) PyException_SetCause(replacement.get(), cause);  // steals `cause`
   PyErr_SetObject(PyExc_TypeError, replacement.get());
   return false;
@@ -143,7 +143,8 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
 
 std::string type_name(PyObject* obj) {
   static constexpr const char* kUnknown = "<failed to extract type name>";
-  Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
+  Ref name = Ref::steal(
+      PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
   if (!name || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return kUnknown;
@@ -225,7 +226,8 @@ int numpy_bool_value(PyObject* obj) {
   if (!method) {
     PyErr_Clear();
     std::string name = type_name(obj);
-    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion", name.c_str());
+    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
+                 name.c_str());
     return -1;
   }
   Ref value = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
@@ -273,7 +275,8 @@ PyObject* raise(const PyFailure& f, const char* function) {
     case PyFailure::Kind::ValueError: cls = PyExc_ValueError; break;
     case PyFailure::Kind::RecursionError: cls = PyExc_RecursionError; break;
   }
-  Ref s = Ref::steal(PyUnicode_FromStringAndSize(f.message.data(), static_cast<Py_ssize_t>(f.message.size())));
+  Ref s =
+      Ref::steal(PyUnicode_FromStringAndSize(f.message.data(), static_cast<Py_ssize_t>(f.message.size())));
   if (!s) return nullptr;
   PyErr_SetObject(cls, s.get());
   return nullptr;
@@ -291,7 +294,8 @@ PyObject* panic(const char* function, std::string_view message) noexcept {
     std::fflush(stderr);
     PyObject* cls = panic_class();
     if (cls == nullptr) die();
-    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref text =
+        Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) die();
     PyErr_SetObject(cls, text.get());
   } catch (...) {

@@ -118,8 +118,7 @@ bool convert_all(const Signature& sig, Ref* slots, Converted& c) {
         if (!frame::to_bool(p, obj, c.flag[i])) return false;
         break;
       case ParamKind::Object:
-      case ParamKind::OptObject:
-        break;
+      case ParamKind::OptObject: break;
     }
   }
   return true;
@@ -210,16 +209,17 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
       return nullptr;
     auto r = payload::process_export_payload(payload, merges);
     if (!r) return frame::raise(r.error());
-    return frame::result(
-        new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()), new_str(json::as_view(r->value_hash)),
-                      new_str(r->schema_text()), new_str(json::as_view(r->schema_hash)),
-                      pybridge::struct_bytes_object(r->normalized).release()}),
-        sig.function);
+    return frame::result(new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()),
+                                       new_str(json::as_view(r->value_hash)), new_str(r->schema_text()),
+                                       new_str(json::as_view(r->schema_hash)),
+                                       pybridge::struct_bytes_object(r->normalized).release()}),
+                         sig.function);
   });
 }
 
 PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("process_export_payload_pyobject", kProcessExportPayloadPyobject);
+  static constexpr Signature sig =
+      signature("process_export_payload_pyobject", kProcessExportPayloadPyobject);
   return frame::guard(sig.function, [&]() -> PyObject* {
     Ref slots[2];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
@@ -274,12 +274,14 @@ PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("build_export_spans_request_bytes_pyobject", kBuildExportRequest);
+  static constexpr Signature sig =
+      signature("build_export_spans_request_bytes_pyobject", kBuildExportRequest);
   return frame::guard(sig.function, [&]() -> PyObject* {
     Ref slots[5];
     Converted c;
     if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
-    auto r = pybridge::build_export_spans_request_bytes(c.text[0], c.text[1], c.text[2], c.text[3], slots[4].get());
+    auto r = pybridge::build_export_spans_request_bytes(c.text[0], c.text[1], c.text[2], c.text[3],
+                                                        slots[4].get());
     if (!r) return frame::raise(r.error(), sig.function);
     return frame::result(r->release(), sig.function);
   });
@@ -287,6 +289,7 @@ PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, P
 
 // ---- module ------------------------------------------------------------------
 
+// clang-format off
 #define QUARN_ENTRY(fn, doc) \
   PyMethodDef { #fn, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&fn)), METH_VARARGS | METH_KEYWORDS, doc "\n--\n\n" }
 
@@ -312,6 +315,7 @@ PyMethodDef g_functions[] = {
 };
 
 #undef QUARN_ENTRY
+// clang-format on
 
 PyModuleDef g_module = {
     PyModuleDef_HEAD_INIT, "quarn_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -28,9 +28,7 @@ struct PyFailure {
   static PyFailure value_error(std::string m) { return PyFailure{Kind::ValueError, std::move(m)}; }
   static PyFailure recursion_error(std::string m) { return PyFailure{Kind::RecursionError, std::move(m)}; }
   static PyFailure panic(std::string m) { return PyFailure{Kind::Panic, std::move(m)}; }
-  static PyFailure module(ModuleError e) {
-    return PyFailure{Kind::Module, std::move(e.message), e.kind};
-  }
+  static PyFailure module(ModuleError e) { return PyFailure{Kind::Module, std::move(e.message), e.kind}; }
 };
 
 template <class T>

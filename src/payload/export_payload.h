@@ -14,9 +14,9 @@
 namespace quarn::payload {
 
 struct ExportPayload {
-  PrintedPayload texts;         // canonical texts: normalized, merged, schema
-  json::HashText value_hash;    // hash of the merged text
-  json::HashText schema_hash;   // hash of the schema text
+  PrintedPayload texts;        // canonical texts: normalized, merged, schema
+  json::HashText value_hash;   // hash of the merged text
+  json::HashText schema_hash;  // hash of the schema text
   // The normalized payload, for its Struct encoding (proto/struct.h:
   // measure_json_struct / write_json_struct), which the caller writes
   // straight into its result. It refers to `arena` and to the payload text.

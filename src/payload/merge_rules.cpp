@@ -256,8 +256,7 @@ class MergesReader {
         if (n.i < std::numeric_limits<std::int32_t>::min()) return wrong_number("invalid value: ", n);
         out = static_cast<std::int32_t>(n.i);
         return true;
-      case JsonNumber::Kind::Double:
-        return wrong_number("invalid type: ", n);
+      case JsonNumber::Kind::Double: return wrong_number("invalid type: ", n);
     }
     return true;
   }

@@ -23,9 +23,7 @@ using json::JsonValue;
 using json::Kind;
 
 // Values are immutable handles: an unchanged value is the same 16 bytes.
-inline bool same_handle(const JsonValue& a, const JsonValue& b) noexcept {
-  return a.identical(b);
-}
+inline bool same_handle(const JsonValue& a, const JsonValue& b) noexcept { return a.identical(b); }
 
 // The member of `ms[from..]` named `name`, as an index; `ms.size()` if none.
 // `from` moves to where the search stopped, so ascending names are found in
@@ -135,7 +133,8 @@ class SchemaBuilder {
     std::size_t n = 0;
     if (rule != nullptr && rule->decoded_type)
       ms[n++] = JsonMember{"decoded_type", JsonValue::integer(*rule->decoded_type)};
-    if (rule != nullptr && rule->encoding) ms[n++] = JsonMember{"encoding", JsonValue::integer(*rule->encoding)};
+    if (rule != nullptr && rule->encoding)
+      ms[n++] = JsonMember{"encoding", JsonValue::integer(*rule->encoding)};
     if (items != nullptr) ms[n++] = JsonMember{"items", *items};
     if (rule != nullptr && rule->match_importance && std::isfinite(*rule->match_importance))
       ms[n++] = JsonMember{"match_importance", JsonValue::dbl(*rule->match_importance)};
@@ -223,8 +222,9 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
   } else if (!may_decode) {
     text = &streamed;
     streamed.reserve(16 * 1024);
-    streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
-                      &normalized_digest);
+    streamed.set_sink(
+        [](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
+        &normalized_digest);
   }
   JsonValue normalized = payload;
   bool moved = false;
@@ -232,7 +232,8 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     // The doubles read back as others (rarely), a failure to find, or no text wanted.
     Result<JsonValue> n = json::normalize_value(payload, arena);
     if (!n) return std::move(n).error();
-    if (text != nullptr && !moved) throw std::logic_error("normalized printing failed where normalization did not");
+    if (text != nullptr && !moved)
+      throw std::logic_error("normalized printing failed where normalization did not");
     normalized = *n;
   }
   if (text != nullptr) text->flush();
@@ -257,13 +258,14 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     value_hash = json::sha256_hex(printed->merged_text());
     schema_hash = json::sha256_hex(printed->schema.view());
   } else {
-    value_hash = merged_is_normalized && !may_decode ? normalized_digest.finish() : json::hash_json_value(merged);
+    value_hash =
+        merged_is_normalized && !may_decode ? normalized_digest.finish() : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 
-  return ProcessedPayload{value_hash, schema_hash,
-                          encode_struct ? proto::struct_bytes_from_json(normalized) : json::Buffer(),
-                          normalized,  merged,      schema};
+  return ProcessedPayload{
+      value_hash, schema_hash, encode_struct ? proto::struct_bytes_from_json(normalized) : json::Buffer(),
+      normalized, merged,      schema};
 }
 
 }  // namespace quarn::payload

@@ -25,9 +25,9 @@
 namespace quarn::payload {
 
 struct ProcessedPayload {
-  json::HashText value_hash;     // hash of merged_payload
-  json::HashText schema_hash;    // hash of schema
-  json::Buffer struct_bytes;     // Struct encoding of normalized_payload (empty unless an object)
+  json::HashText value_hash;   // hash of merged_payload
+  json::HashText schema_hash;  // hash of schema
+  json::Buffer struct_bytes;   // Struct encoding of normalized_payload (empty unless an object)
   json::JsonValue normalized_payload;
   json::JsonValue merged_payload;
   json::JsonValue schema;

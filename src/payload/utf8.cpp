@@ -112,7 +112,8 @@ std::size_t utf8_valid_prefix(std::string_view bytes) noexcept {
 
 std::size_t utf8_lossy_size(std::string_view bytes) noexcept {
   std::size_t n = 0;
-  for_each_piece(bytes, [&](const Byte*, std::size_t len) { n += len; }, [&] { n += sizeof kReplacement; });
+  for_each_piece(
+      bytes, [&](const Byte*, std::size_t len) { n += len; }, [&] { n += sizeof kReplacement; });
   return n;
 }
 

@@ -244,28 +244,42 @@ bool is_canonical_span(std::string_view bytes) noexcept {
     std::int32_t code;
     Cursor b;
     switch (field) {
-      case 1: case 2: case 3: case 4: case 5: case 6: case 7:
-      case 13: case 14: case 15: case 16:  // strings written only when not empty
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+      case 6:
+      case 7:
+      case 13:
+      case 14:
+      case 15:
+      case 16:  // strings written only when not empty
         if (wire != kLengthDelimited || !text(c, s, false)) return false;
         break;
       case 8:
       case 17:  // enumerations written only when not 0
         if (wire != kVarint || !int32_field(c, code) || code == 0) return false;
         break;
-      case 9: case 10: case 23:  // Struct values
+      case 9:
+      case 10:
+      case 23:  // Struct values
         if (wire != kLengthDelimited || !body(c, b) || !struct_body(b, 1)) return false;
         break;
-      case 11: case 12:  // schemas
+      case 11:
+      case 12:  // schemas
         if (wire != kLengthDelimited || !body(c, b) || !schema_body(b, 1)) return false;
         break;
       case 18:
         if (wire != kLengthDelimited || !body(c, b) || !status_body(b)) return false;
         break;
-      case 19: case 22:  // flags written only when true, as 01
+      case 19:
+      case 22:  // flags written only when true, as 01
         if (wire != kVarint || !c.next_is(0x01)) return false;
         ++c.p;
         break;
-      case 20: case 21:
+      case 20:
+      case 21:
         if (wire != kLengthDelimited || !body(c, b) || !time_body(b)) return false;
         break;
       default:  // 24 environment, 25 id: written whenever present

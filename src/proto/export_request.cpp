@@ -10,8 +10,9 @@ namespace {
 }
 }  // namespace
 
-Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id, std::string_view environment,
-                                               std::string_view sdk_version, std::string_view sdk_instance_id,
+Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
+                                               std::string_view environment, std::string_view sdk_version,
+                                               std::string_view sdk_instance_id,
                                                std::span<const std::string_view> spans, json::Arena& arena) {
   ExportSpansRequest q;
   q.observable_service_id = observable_service_id;

@@ -16,8 +16,9 @@ namespace quarn::proto {
 // text. The request refers to the four texts and to the span bytes, which
 // must outlive it; decoded records live in `arena`. Encode the result with
 // measure_/write_export_spans_request or encode_export_spans_request.
-Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id, std::string_view environment,
-                                               std::string_view sdk_version, std::string_view sdk_instance_id,
+Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
+                                               std::string_view environment, std::string_view sdk_version,
+                                               std::string_view sdk_instance_id,
                                                std::span<const std::string_view> spans, json::Arena& arena);
 
 }  // namespace quarn::proto

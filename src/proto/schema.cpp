@@ -18,12 +18,15 @@ constexpr std::uint32_t kMatchImportanceKey = make_key(6, kSixtyFourBit);
 constexpr std::uint32_t kEntryNameKey = make_key(1, kLengthDelimited);
 constexpr std::uint32_t kEntrySchemaKey = make_key(2, kLengthDelimited);
 
-std::int32_t low32(std::uint64_t v) noexcept { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t low32(std::uint64_t v) noexcept {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
 
 // An integer member that fits in a signed 64-bit integer, as its low 32 bits.
 std::optional<std::int32_t> int_code(const json::JsonValue& v) noexcept {
   if (v.kind() == json::Kind::Int) return low32(v.as_uint());
-  if (v.kind() == json::Kind::UInt && v.as_uint() <= static_cast<std::uint64_t>(INT64_MAX)) return low32(v.as_uint());
+  if (v.kind() == json::Kind::UInt && v.as_uint() <= static_cast<std::uint64_t>(INT64_MAX))
+    return low32(v.as_uint());
   return std::nullopt;
 }
 
@@ -81,7 +84,8 @@ class Decoder {
           if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, level, items_end, e_))
             return within("items");
           if (s.items == nullptr) s.items = new_schema(arena_);
-          if (!body(r, items_end, level + 1, *s.items) || !leave_message(r, items_end, e_)) return within("items");
+          if (!body(r, items_end, level + 1, *s.items) || !leave_message(r, items_end, e_))
+            return within("items");
           break;
         }
         case 4:
@@ -94,7 +98,8 @@ class Decoder {
           break;
         case 6: {
           double d;
-          if (!expect_wire_type(wt, kSixtyFourBit, e_) || !read_fixed64(r, d, e_)) return within("match_importance");
+          if (!expect_wire_type(wt, kSixtyFourBit, e_) || !read_fixed64(r, d, e_))
+            return within("match_importance");
           s.match_importance = d;
           break;
         }
@@ -179,7 +184,8 @@ JsonSchema json_to_json_schema(const json::JsonValue& value, json::Arena& arena)
       if (!v.is_object() || v.size() == 0) continue;
       auto* props = arena.allocate_array<SchemaProperty>(v.size());
       std::size_t i = 0;
-      for (const json::JsonMember& p : v.members()) ::new (&props[i++]) SchemaProperty{p.name, json_to_json_schema(p.value, arena)};
+      for (const json::JsonMember& p : v.members())
+        ::new (&props[i++]) SchemaProperty{p.name, json_to_json_schema(p.value, arena)};
       s.properties = props;
       s.property_count = s.property_capacity = v.size();
     } else if (n == "items") {

@@ -46,7 +46,8 @@ char* put_flag(char* out, std::uint32_t field, bool b) noexcept {
 // Timestamp and Duration bodies (seconds: field 1, nanos: field 2).
 template <class T>
 std::size_t time_body_size(const T& t) noexcept {
-  return (t.seconds == 0 ? 0 : 1 + varint_size(static_cast<std::uint64_t>(t.seconds))) + int32_size(2, t.nanos);
+  return (t.seconds == 0 ? 0 : 1 + varint_size(static_cast<std::uint64_t>(t.seconds))) +
+         int32_size(2, t.nanos);
 }
 template <class T>
 char* put_time(char* out, std::uint32_t field, const std::optional<T>& t) noexcept {
@@ -106,7 +107,8 @@ char* put_content(char* out, std::uint32_t field, const std::optional<StructCont
   return c->json ? write_json_struct(*c->json, cursor, out) : write_struct(c->records, cursor, out);
 }
 
-char* put_schema(char* out, std::uint32_t field, const std::optional<JsonSchema>& s, const std::size_t*& cursor) {
+char* put_schema(char* out, std::uint32_t field, const std::optional<JsonSchema>& s,
+                 const std::size_t*& cursor) {
   if (!s) return out;
   out = write_varint(out, ld(field));
   out = write_varint(out, *cursor);
@@ -149,7 +151,8 @@ char* write_span_body(const Span& s, const std::size_t*& cursor, char* out) {
 }
 
 template <class T>
-json::Buffer encode_whole(const T& msg, Measured (*measure)(const T&), void (*write)(const T&, const Measured&, char*)) {
+json::Buffer encode_whole(const T& msg, Measured (*measure)(const T&),
+                          void (*write)(const T&, const Measured&, char*)) {
   Measured m = measure(msg);
   json::Buffer buf;
   if (m.total == 0) return buf;
@@ -282,7 +285,8 @@ class SpanDecoder {
       if (!read_key(r, field, t, e_)) return false;
       if (field == 1) {
         std::uint64_t v;
-        if (!expect_wire_type(t, kVarint, e_) || !read_varint(r, v, e_)) return within(message_name, "seconds");
+        if (!expect_wire_type(t, kVarint, e_) || !read_varint(r, v, e_))
+          return within(message_name, "seconds");
         out->seconds = static_cast<std::int64_t>(v);
       } else if (field == 2) {
         if (!int32(r, t, out->nanos)) return within(message_name, "nanos");

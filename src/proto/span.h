@@ -50,7 +50,9 @@ struct StructContent {
   // proto/canonical.h), copied as it is; `records` and `json` are not used.
   std::optional<std::string_view> canonical;
 
-  static StructContent from_json(const json::JsonValue& v) { return StructContent{Struct{}, v, std::nullopt}; }
+  static StructContent from_json(const json::JsonValue& v) {
+    return StructContent{Struct{}, v, std::nullopt};
+  }
   static StructContent from_canonical(std::string_view bytes) {
     return StructContent{Struct{}, std::nullopt, bytes};
   }

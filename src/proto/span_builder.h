@@ -27,7 +27,7 @@ struct SpanArguments {
   std::int32_t package_type = 0;
   std::optional<std::string_view> environment;
   std::int32_t kind = 0;
-  json::JsonValue input_schema;   // JSON null for None
+  json::JsonValue input_schema;  // JSON null for None
   json::JsonValue output_schema;
   std::string_view input_schema_hash;
   std::string_view output_schema_hash;
@@ -41,7 +41,7 @@ struct SpanArguments {
   std::int32_t timestamp_nanos = 0;
   std::int64_t duration_seconds = 0;
   std::int32_t duration_nanos = 0;
-  std::optional<json::JsonValue> metadata;      // absent for None
+  std::optional<json::JsonValue> metadata;  // absent for None
   std::optional<json::JsonValue> input_value;
   std::optional<json::JsonValue> output_value;
   std::optional<std::string_view> input_value_struct_bytes;  // finished Struct bytes, absent for None

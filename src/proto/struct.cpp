@@ -70,7 +70,7 @@ struct JsonNodes {
   }
 };
 
-constexpr char kFieldsKey = 0x0A;   // Struct.fields, map entry key, ListValue.values
+constexpr char kFieldsKey = 0x0A;  // Struct.fields, map entry key, ListValue.values
 constexpr char kEntryValueKey = 0x12;
 
 template <class N>
@@ -135,12 +135,8 @@ template <class N>
 char* write_value(const typename N::ValueNode& v, const std::size_t*& cursor, char* out) {
   switch (N::kind(v)) {
     case Value::Kind::None: return out;
-    case Value::Kind::Null:
-      *out++ = 0x08;
-      return write_varint(out, int32_wire(N::null_value(v)));
-    case Value::Kind::Number:
-      *out++ = 0x11;
-      return write_fixed64(out, N::number(v));
+    case Value::Kind::Null: *out++ = 0x08; return write_varint(out, int32_wire(N::null_value(v)));
+    case Value::Kind::Number: *out++ = 0x11; return write_fixed64(out, N::number(v));
     case Value::Kind::String: {
       std::string_view s = N::string(v);
       *out++ = 0x1A;

@@ -46,9 +46,9 @@ struct Value {
     struct {
       const char* data;
       std::size_t size;
-    } string_value;           // Kind::String
-    Struct struct_value;      // Kind::Struct
-    ListValue list_value;     // Kind::List
+    } string_value;        // Kind::String
+    Struct struct_value;   // Kind::Struct
+    ListValue list_value;  // Kind::List
   };
   Value() noexcept : number_value(0) {}
   std::string_view string() const noexcept { return {string_value.data, string_value.size}; }

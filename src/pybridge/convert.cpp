@@ -1,9 +1,6 @@
 #include "pybridge/convert.h"
 
 #include <cassert>
-
-#include "proto/struct.h"
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "module/frame.h"
+#include "proto/struct.h"
 
 namespace quarn::pybridge {
 

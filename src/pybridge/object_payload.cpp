@@ -92,8 +92,7 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
   };
   if (!put(0, normalized->release()) || !put(1, new_str(json::as_view(p.value_hash))) ||
       !put(2, schema->release()) || !put(3, new_str(json::as_view(p.schema_hash))) ||
-      !put(4, struct_bytes_object(p.normalized_payload).release()))
-    [[unlikely]]
+      !put(4, struct_bytes_object(p.normalized_payload).release())) [[unlikely]]
     return fail();
   return tuple;
 }

@@ -102,7 +102,8 @@ PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, const SpanObjects&
 
   auto span = proto::build_span(a, arena);
   if (!span) {
-    if (auto* bad = std::get_if<proto::InvalidEnum>(&span.error())) return PyFailure::value_error(std::move(bad->message));
+    if (auto* bad = std::get_if<proto::InvalidEnum>(&span.error()))
+      return PyFailure::value_error(std::move(bad->message));
     return PyFailure::module(std::get<ModuleError>(std::move(span).error()));
   }
   return encode_to_bytes<proto::Span>(*span, proto::measure_span, proto::write_span);
