@@ -5,8 +5,9 @@ import json
 import math
 
 import orjson
-import quarn_core as qc
 from google.protobuf import json_format, struct_pb2
+
+import quarn_core as qc
 
 from . import documents, peers
 from .harness import FLOOR, MODULE, PEER, Case, Job
@@ -28,7 +29,7 @@ def same_value(a, b, path="$"):
     elif type(a) is not type(b):
         raise AssertionError(f"{path}: {type(a).__name__} != {type(b).__name__}")
     elif type(a) is dict:
-        if list(sorted(a)) != list(sorted(b)):
+        if sorted(a) != sorted(b):
             raise AssertionError(f"{path}: keys differ: {sorted(set(a) ^ set(b))[:5]}")
         for k in a:
             same_value(a[k], b[k], f"{path}.{k}")

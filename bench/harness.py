@@ -10,8 +10,9 @@ job alike. A job's figure is the median over the rounds of its batch time per ca
 import gc
 import statistics
 import time
+from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import Any, Callable, Optional
+from typing import Any
 
 MODULE, PEER, FLOOR = "module", "peer", "floor"
 
@@ -23,7 +24,7 @@ class Job:
     role: str = PEER          # MODULE, PEER or FLOOR (the cost no implementation can beat)
     group: str = ""           # variant of the case (a key order, a nesting shape); ratios stay inside it
     primary: bool = False     # the module job that the peers of its group are compared with
-    size: Optional[int] = None  # UTF-8 bytes handled per call, when throughput means something
+    size: int | None = None  # UTF-8 bytes handled per call, when throughput means something
 
 
 @dataclass
@@ -32,7 +33,7 @@ class Case:
     title: str
     jobs: list
     unit: str = "MB/s"        # "MB/s" (bytes per call known) or "calls/s"
-    check: Optional[Callable[[], None]] = None   # raises when the jobs do not do the same work
+    check: Callable[[], None] | None = None   # raises when the jobs do not do the same work
     notes: list = field(default_factory=list)    # (label, numerator job, denominator job) ratios
     kind: str = "time"
 

@@ -49,6 +49,7 @@ def _reset_peak():
 def _job(name, path):
     """The call to measure, with its input already built, and the input's size in memory."""
     import orjson
+
     import quarn_core as qc
 
     from . import documents, peers

@@ -6,15 +6,15 @@ import os
 # from a test environment that pins the pure-Python one would make them look slower than they are.
 os.environ.pop("PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION", None)
 
-import argparse  # noqa: E402
-import datetime  # noqa: E402
-import importlib.util  # noqa: E402
-import json  # noqa: E402
-import platform  # noqa: E402
-import sys  # noqa: E402
-import time  # noqa: E402
-import traceback  # noqa: E402
-from pathlib import Path  # noqa: E402
+import argparse
+import datetime
+import importlib.util
+import json
+import platform
+import sys
+import time
+import traceback
+from pathlib import Path
 
 MEMORY = "memory"
 RESULTS = Path(__file__).resolve().parent / "results"

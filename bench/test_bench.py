@@ -10,8 +10,8 @@ import json
 
 import orjson
 import pytest
-import quarn_core as qc
 
+import quarn_core as qc
 from bench import cases, documents, harness, memory, peers, report
 from bench.run import select
 from bench.span_messages import Span
@@ -98,9 +98,7 @@ MINIMAL_SPAN = "0a017412017322016e4a0052005a006200920100a20100aa0100ba0100"
 
 
 def _minimal_args(**changes):
-    args = {name: "" for name in ("trace_id", "span_id", "parent_span_id", "name", "package_name",
-                                  "instrumentation_name", "submodule_name", "input_schema_hash",
-                                  "output_schema_hash", "input_value_hash", "output_value_hash", "status_message")}
+    args = dict.fromkeys(("trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_message"), "")
     args.update(trace_id="t", span_id="s", name="n", package_type=0, kind=0, status_code=0,
                 is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
                 duration_seconds=0, duration_nanos=0, environment=None, input_schema=None, output_schema=None,

@@ -47,7 +47,9 @@ SPAN_FIELDS = {
     18: "status", 19: "is_pre_app_start", 20: "timestamp", 21: "duration", 22: "is_root_span",
     23: "metadata", 24: "environment", 25: "id",
 }
-REQUEST_FIELDS = {1: "observable_service_id", 2: "environment", 3: "sdk_version", 4: "sdk_instance_id", 5: "spans"}
+REQUEST_FIELDS = {
+    1: "observable_service_id", 2: "environment", 3: "sdk_version", 4: "sdk_instance_id", 5: "spans",
+}
 
 
 def varint(data, pos):

@@ -5,11 +5,10 @@ import random
 import re
 
 import pytest
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
+from json_oracle import Number, OutOfRange, canonical_number, dump
 
 import quarn_core as qc
-from json_oracle import Number, OutOfRange, canonical_number, dump
 
 MESSAGES = (
     "EOF while parsing a list|EOF while parsing an object|EOF while parsing a string|EOF while parsing a value|"

@@ -8,13 +8,7 @@ import pytest
 
 import quarn_core as qc
 
-SPAN_PARAMS = (
-    "trace_id span_id parent_span_id name package_name instrumentation_name submodule_name "
-    "package_type environment kind input_schema output_schema input_schema_hash output_schema_hash "
-    "input_value_hash output_value_hash status_code status_message is_pre_app_start is_root_span "
-    "timestamp_seconds timestamp_nanos duration_seconds duration_nanos metadata input_value "
-    "output_value input_value_proto_struct_bytes output_value_proto_struct_bytes"
-).split()
+SPAN_PARAMS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "package_type", "environment", "kind", "input_schema", "output_schema", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_code", "status_message", "is_pre_app_start", "is_root_span", "timestamp_seconds", "timestamp_nanos", "duration_seconds", "duration_nanos", "metadata", "input_value", "output_value", "input_value_proto_struct_bytes", "output_value_proto_struct_bytes"]
 EXPORT_PARAMS = ["observable_service_id", "environment", "sdk_version", "sdk_instance_id", "spans"]
 
 # Registration order, which is also the order of __all__.

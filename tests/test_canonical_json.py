@@ -4,11 +4,10 @@ import json
 import struct
 
 import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
+from json_oracle import OutOfRange, canonical_number, layout, reference_canonical
 
 import quarn_core as qc
-from json_oracle import OutOfRange, canonical_number, layout, reference_canonical
 
 CANONICAL = [
     (' {"b": 1, "a": [true, null, "x"]} ', '{"a":[true,null,"x"],"b":1}'),

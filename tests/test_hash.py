@@ -4,8 +4,7 @@ import hashlib
 import json
 
 import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 import quarn_core as qc
 

@@ -11,9 +11,9 @@ import re
 from pathlib import Path
 
 import pytest
+from json_oracle import reference_canonical
 
 import quarn_core as qc
-from json_oracle import reference_canonical
 
 
 def _suite_dir():

@@ -8,11 +8,10 @@ from decimal import Decimal
 
 import pytest
 from google.protobuf import struct_pb2
-from hypothesis import given, settings
-from hypothesis import strategies as st
+from hypothesis import given, settings, strategies as st
+from test_pybridge import DictSub, TupleSub, nest, strict
 
 import quarn_core
-from test_pybridge import DictSub, TupleSub, nest, strict
 
 run = quarn_core.process_export_payload_pyobject
 

@@ -264,7 +264,7 @@ def struct_of(value):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.fixed_dictionaries({f: texts for f in TEXT_FIELDS + ["status_message"]}),
+@given(st.fixed_dictionaries(dict.fromkeys(TEXT_FIELDS + ["status_message"], texts)),
        st.integers(0, 11), st.integers(0, 5), st.integers(0, 2), st.none() | texts, st.booleans(), st.booleans(),
        int64s, int32s, int64s, int32s, schemas, schemas, st.none() | st.dictionaries(st.text(max_size=3), json_values),
        json_values, json_values)

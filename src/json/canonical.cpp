@@ -46,7 +46,8 @@ Result<Buffer> canonical_json_text(std::string_view text) {
 Result<HashText> deterministic_hash(std::string_view text) {
   // The text goes to the digest in pieces; it is never held whole.
   Sha256 h;
-  Buffer out(64 * 1024);
+  constexpr std::size_t kPiece = std::size_t{64} * 1024;
+  Buffer out(text.size() < kPiece ? text.size() + 128 : kPiece);
   out.set_sink(&hash_sink, &h);
   Status s = canonical_into(text, out);
   if (!s) return std::move(s).error();

@@ -12,7 +12,7 @@
 namespace quarn::json {
 
 namespace {
-constexpr std::size_t kChunk = 16 * 1024;  // printed text is hashed in pieces of this size
+constexpr std::size_t kChunk = std::size_t{16} * 1024;  // printed text is hashed in pieces of this size
 
 // The SHA-256 implementation, looked up once: with OpenSSL 3 an implicit
 // lookup on every digest costs more than hashing a short text.

@@ -97,7 +97,7 @@ bool short_digits(double d, ShortestDigits& out) noexcept {
   }
   if (!(scaled < 1e15) || scaled < 0.5) return false;
   // Rounded to the nearest integer (exact: scaled + 0.5 < 2^50 needs no rounding).
-  std::uint64_t digits = static_cast<std::uint64_t>(scaled + 0.5);
+  std::uint64_t digits = static_cast<std::uint64_t>(scaled + 0.5);  // NOLINT(bugprone-incorrect-roundings)
   if (digits >= 1000000000000000ull) return false;
   const double back =
       m >= 0 ? static_cast<double>(digits) / kPow10[m] : static_cast<double>(digits) * kPow10[-m];
@@ -189,15 +189,15 @@ std::size_t format_digits(const ShortestDigits& sd, bool negative, char* out) no
 std::size_t format_double(double d, char* out) noexcept {
   if (!std::isfinite(d)) [[unlikely]] {
     // Not a JSON number; values never hold one, but the printer must not write garbage.
-    std::memcpy(out, "null", 4);
+    std::memcpy(out, "null", 4);  // NOLINT(bugprone-not-null-terminated-result): a length is returned
     return 4;
   }
   if (d == 0.0) {
     if (std::signbit(d)) {
-      std::memcpy(out, "-0.0", 4);
+      std::memcpy(out, "-0.0", 4);  // NOLINT(bugprone-not-null-terminated-result)
       return 4;
     }
-    std::memcpy(out, "0.0", 3);
+    std::memcpy(out, "0.0", 3);  // NOLINT(bugprone-not-null-terminated-result)
     return 3;
   }
   return format_digits(shortest_digits(d), std::signbit(d), out);

@@ -160,7 +160,7 @@ inline int decimal_digits(std::uint64_t v) noexcept {
                                              100000000000000000ull,
                                              1000000000000000000ull,
                                              10000000000000000000ull};
-  int t = (std::bit_width(v | 1) * 1233) >> 12;  // about log10(2) × bit width
+  const int t = (static_cast<int>(std::bit_width(v | 1)) * 1233) >> 12;  // about log10(2) × bit width
   return t + 1 - (v < kPow[t]);
 }
 

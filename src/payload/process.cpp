@@ -159,12 +159,11 @@ void print_into(const JsonValue& v, json::Buffer& out, std::size_t size_hint) {
 // a member that holds a string (normalization changes neither).
 bool may_change(const JsonValue& payload, const SchemaMerges& merges) noexcept {
   if (!payload.is_object()) return false;
-  for (const SchemaMerges::Entry& e : merges) {
-    if (e.rule.encoding != 1 && e.rule.decoded_type != 1) continue;
+  return std::any_of(merges.begin(), merges.end(), [&](const SchemaMerges::Entry& e) {
+    if (e.rule.encoding != 1 && e.rule.decoded_type != 1) return false;
     const JsonValue* member = payload.find(e.name);
-    if (member != nullptr && member->is_string()) return true;
-  }
-  return false;
+    return member != nullptr && member->is_string();
+  });
 }
 
 }  // namespace
@@ -221,7 +220,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     text->reserve(128);
   } else if (!may_decode) {
     text = &streamed;
-    streamed.reserve(16 * 1024);
+    streamed.reserve(std::size_t{16} * 1024);
     streamed.set_sink(
         [](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
         &normalized_digest);

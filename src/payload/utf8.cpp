@@ -20,22 +20,20 @@ inline std::size_t sequence_at(const Byte* p, const Byte* end, std::size_t& bad)
   const Byte c = p[0];
   std::size_t need;
   Byte lo = 0x80, hi = 0xBF;
-  if (c < 0xC2) {
+  if (c < 0xC2 || c >= 0xF5) {  // a continuation byte, an overlong lead, or past U+10FFFF
     bad = 1;
     return 0;
-  } else if (c < 0xE0) {
+  }
+  if (c < 0xE0) {
     need = 2;
   } else if (c < 0xF0) {
     need = 3;
     if (c == 0xE0) lo = 0xA0;
     else if (c == 0xED) hi = 0x9F;
-  } else if (c < 0xF5) {
+  } else {
     need = 4;
     if (c == 0xF0) lo = 0x90;
     else if (c == 0xF4) hi = 0x8F;
-  } else {
-    bad = 1;
-    return 0;
   }
   const std::size_t avail = static_cast<std::size_t>(end - p);
   if (avail < 2 || p[1] < lo || p[1] > hi) {

@@ -17,7 +17,7 @@ struct Cursor {
 };
 
 Cursor cursor_of(std::string_view s) noexcept {
-  auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   return Cursor{p, p + s.size()};
 }
 

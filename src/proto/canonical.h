@@ -13,11 +13,11 @@
 
 namespace quarn::proto {
 
-// `body` is a google.protobuf.Struct message at nesting `level` (0 for a
+// `bytes` is a google.protobuf.Struct message at nesting `level` (0 for a
 // message decoded on its own): entries with strictly ascending keys, an empty
 // key and a value of no kind left out, minimal varints, one kind per Value,
 // no unknown fields, and nothing nested deeper than the decoder allows.
-bool is_canonical_struct(std::string_view body, int level) noexcept;
+bool is_canonical_struct(std::string_view bytes, int level) noexcept;
 
 // `bytes` is a Span message (level 0) in the form encode_span writes.
 bool is_canonical_span(std::string_view bytes) noexcept;

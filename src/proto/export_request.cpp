@@ -30,7 +30,7 @@ Result<ExportSpansRequest> decode_export_spans(std::string_view observable_servi
     }
     auto span = decode_span(bytes, arena);
     if (!span) return fail(span.error());
-    q.spans.push_back(std::move(*span));
+    q.spans.push_back(*span);
   }
   return q;
 }

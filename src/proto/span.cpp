@@ -360,7 +360,8 @@ void write_span(const Span& span, const Measured& m, char* out) {
   (void)end;
 }
 
-Measured measure_export_spans_request(const ExportSpansRequest& q) {
+Measured measure_export_spans_request(const ExportSpansRequest& request) {
+  const ExportSpansRequest& q = request;
   Measured m;
   std::size_t n = string_size(1, q.observable_service_id) + string_size(2, q.environment) +
                   string_size(3, q.sdk_version) + string_size(4, q.sdk_instance_id);
@@ -375,7 +376,8 @@ Measured measure_export_spans_request(const ExportSpansRequest& q) {
   return m;
 }
 
-void write_export_spans_request(const ExportSpansRequest& q, const Measured& m, char* out) {
+void write_export_spans_request(const ExportSpansRequest& request, const Measured& m, char* out) {
+  const ExportSpansRequest& q = request;
   const std::size_t* cursor = m.sizes.data();
   char* p = out;
   p = put_string(p, 1, q.observable_service_id);

@@ -364,8 +364,11 @@ struct PyBuilder::State {
 
   // Bit for bit, so 0.0 and -0.0 stay apart.
   static bool same_double(PyObject* obj, double d) {
-    double x = PyFloat_AsDouble(obj);
-    return std::memcmp(&x, &d, sizeof d) == 0;
+    const double x = PyFloat_AsDouble(obj);
+    std::uint64_t a, b;
+    std::memcpy(&a, &x, sizeof a);
+    std::memcpy(&b, &d, sizeof b);
+    return a == b;
   }
 
   static bool same_text(PyObject* obj, std::string_view s) {
