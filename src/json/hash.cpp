@@ -40,17 +40,45 @@ void to_hex(const unsigned char* digest, HashText& out) noexcept {
 }
 }  // namespace
 
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr) throw std::bad_alloc();
-  if (EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), sha256_md(), nullptr) != 1) {
-    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+namespace {
+// One digest context kept per thread between calls: creating and setting up a
+// context costs more than hashing a short text. A context in use is taken out
+// of the slot, so nested or concurrent digests on one thread get their own.
+struct SpareContext {
+  EVP_MD_CTX* ctx = nullptr;
+  SpareContext() = default;
+  SpareContext(const SpareContext&) = delete;
+  SpareContext& operator=(const SpareContext&) = delete;
+  ~SpareContext() { EVP_MD_CTX_free(ctx); }
+};
+thread_local SpareContext spare_context;
+
+EVP_MD_CTX* take_context() {
+  EVP_MD_CTX* ctx = std::exchange(spare_context.ctx, nullptr);
+  if (ctx == nullptr) ctx = EVP_MD_CTX_new();
+  if (ctx == nullptr) throw std::bad_alloc();
+  if (EVP_DigestInit_ex(ctx, sha256_md(), nullptr) != 1) {
+    EVP_MD_CTX_free(ctx);
     throw std::bad_alloc();
   }
+  return ctx;
 }
+
+void give_back_context(EVP_MD_CTX* ctx) noexcept {
+  if (ctx == nullptr) return;
+  if (spare_context.ctx == nullptr) {
+    spare_context.ctx = ctx;
+  } else {
+    EVP_MD_CTX_free(ctx);
+  }
+}
+}  // namespace
+
+Sha256::Sha256() : ctx_(take_context()) {}
 
 Sha256::Sha256(Sha256&& other) noexcept : ctx_(std::exchange(other.ctx_, nullptr)) {}
 
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+Sha256::~Sha256() { give_back_context(static_cast<EVP_MD_CTX*>(ctx_)); }
 
 void Sha256::update(const char* data, std::size_t size) {
   if (size == 0) return;
