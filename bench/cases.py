@@ -79,6 +79,37 @@ def canonical(size_name):
                 check=check)
 
 
+# Struct bytes of a JSON object.
+
+def struct(size_name):
+    text = documents.document(size_name)
+    size = _utf8_size(text)
+
+    def parse_dict():
+        message = struct_pb2.Struct()
+        json_format.ParseDict(orjson.loads(text), message)
+        return message.SerializeToString(deterministic=True)
+
+    def update():
+        return peers.struct_bytes(orjson.loads(text))
+
+    def check():
+        module = qc.object_to_protobuf_struct_bytes(text)
+        expected = orjson.loads(text)
+        same_value(_struct_value(module), expected)
+        same_value(_struct_value(parse_dict()), expected)
+        same_value(_struct_value(update()), expected)
+
+    jobs = [
+        Job("quarn object_to_protobuf_struct_bytes", lambda: qc.object_to_protobuf_struct_bytes(text), MODULE,
+            primary=True, size=size),
+        Job("orjson loads, json_format.ParseDict, serialize", parse_dict, PEER, size=size),
+        Job("orjson loads, Struct.update, serialize", update, PEER, size=size),
+    ]
+    return Case(f"struct-{size_name}", f"Struct bytes of a JSON object, {size_name} document ({size:,} B)", jobs,
+                check=check)
+
+
 # Export payload processing.
 
 def _check_payload(module_normalized, module_merged, module_schema, module_struct,
@@ -316,6 +347,8 @@ for _size in ("request", "typical", "large"):
     CASES[f"payload-text-{_size}"] = (lambda s=_size: payload_text(s))
 for _size in ("request", "typical", "large"):
     CASES[f"payload-object-{_size}"] = (lambda s=_size: payload_object(s))
+for _size in ("typical", "large"):
+    CASES[f"struct-{_size}"] = (lambda s=_size: struct(s))
 CASES["span-objects"] = lambda: span(False)
 CASES["span-struct-bytes"] = lambda: span(True)
 CASES["export-100"] = lambda: export(100)
