@@ -10,13 +10,12 @@ memory is not judged: the allocator keeps freed memory in quarantine there, and 
 leak checker takes that job.
 """
 
-import contextlib
 import gc
 import os
 import sys
 
 import pytest
-from call_cases import CASES, NOISY, SANITIZED, Ok, describe, function, matches
+from call_cases import CASES, NOISY, SANITIZED, Ok, describe, function, matches, quiet_stderr, reachable, shared
 
 CALLS = 10**3 if SANITIZED else 10**5
 WARM_UP = CALLS // 10
@@ -34,52 +33,6 @@ PAGE = os.sysconf("SC_PAGE_SIZE")
 def resident():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * PAGE
-
-
-def shared(o):
-    """None, the booleans, small integers, empty and one-character strings and bytes, the empty
-    tuple and the interpreter's static objects (their counts start near 10^9) are single objects
-    that the test's own code references too, so their counts move a little; a leak would move
-    them by the call count."""
-    if o is None or o is True or o is False or o == () or sys.getrefcount(o) > 10**8:
-        return True
-    kind = type(o)
-    return (kind is int and -5 <= o <= 256) or (kind in (str, bytes) and len(o) <= 1)
-
-
-def reachable(*roots, limit=20_000):
-    """Every object reachable from roots through lists, tuples and dicts (keys and values)."""
-    seen, out, todo = set(), [], list(roots)
-    while todo and len(out) < limit:
-        o = todo.pop()
-        if id(o) in seen:
-            continue
-        seen.add(id(o))
-        out.append(o)
-        if isinstance(o, (list, tuple)):
-            todo.extend(o)
-        elif isinstance(o, dict):
-            todo.extend(o.keys())
-            todo.extend(o.values())
-    return out
-
-
-@contextlib.contextmanager
-def quiet_stderr(on):
-    """Standard error (the descriptor) to /dev/null while on."""
-    if not on:
-        yield
-        return
-    sys.stderr.flush()
-    saved = os.dup(2)
-    null = os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(null, 2)
-        yield
-    finally:
-        os.dup2(saved, 2)
-        os.close(saved)
-        os.close(null)
 
 
 def repeat(fn, args, kwargs, expected, n):
