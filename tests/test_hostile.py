@@ -12,8 +12,26 @@ import hashlib
 from decimal import Decimal
 
 import pytest
-from call_cases import (B64, INNER_CANONICAL, NUMBER, SANITIZED, SPAN_KW, STRING, STRUCT_DECODE, TOO_DEEP, UNSUPPORTED,
-                        hook, ld, nest, self_containing_dict, self_containing_list, sha, struct_oracle, varint, via_tuple)
+from call_cases import (
+    B64,
+    INNER_CANONICAL,
+    NUMBER,
+    SANITIZED,
+    SPAN_KW,
+    STRING,
+    STRUCT_DECODE,
+    TOO_DEEP,
+    UNSUPPORTED,
+    hook,
+    ld,
+    nest,
+    self_containing_dict,
+    self_containing_list,
+    sha,
+    struct_oracle,
+    varint,
+    via_tuple,
+)
 
 import quarn_core as q
 
