@@ -15,7 +15,18 @@ import os
 import sys
 
 import pytest
-from call_cases import CASES, NOISY, SANITIZED, Ok, describe, function, matches, quiet_stderr, reachable, shared
+from call_cases import (
+    CASES,
+    NOISY,
+    SANITIZED,
+    Ok,
+    describe,
+    function,
+    matches,
+    quiet_stderr,
+    reachable,
+    shared,
+)
 
 CALLS = 10**3 if SANITIZED else 10**5
 WARM_UP = CALLS // 10
@@ -49,7 +60,7 @@ def repeat(fn, args, kwargs, expected, n):
     for _ in range(n):
         try:
             fn(*args, **kwargs)
-        except BaseException as e:  # the outcome itself is under test
+        except BaseException as e:  # noqa: PERF203 - the failing call itself is what is repeated
             if not matches(expected, error=e):
                 wrong += 1
                 first = first or e

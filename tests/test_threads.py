@@ -13,7 +13,19 @@ import sys
 import threading
 
 import pytest
-from call_cases import CASES, NOISY, SANITIZED, Ok, call, describe, function, matches, quiet_stderr, reachable, shared
+from call_cases import (
+    CASES,
+    NOISY,
+    SANITIZED,
+    Ok,
+    call,
+    describe,
+    function,
+    matches,
+    quiet_stderr,
+    reachable,
+    shared,
+)
 
 THREADS = 8 if SANITIZED else 12
 ROUNDS = 40 if SANITIZED else 300
