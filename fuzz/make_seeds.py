@@ -181,6 +181,7 @@ def main():
                               [(p + "\0" + r).encode("utf-8", "surrogatepass") for p in payloads[-10:] for r in rules[:40]]),
         "fuzz_struct": write(out, "fuzz_struct", blobs + structs),
         "fuzz_span": write(out, "fuzz_span", blobs + spans + structs[:20]),
+        "fuzz_schema": write(out, "fuzz_schema", [s.encode("utf-8", "surrogatepass") for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
     }
     for target, n in counts.items():
