@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into OUT/<target>/.
+
+Sources: the string and bytes literals of tests/*.py, the JSON test suite
+(../shared/json-test-suite beside the repository, or $QUARN_JSON_SUITE) when it
+is there, and a few Struct and Span encodings built here with a small
+protocol-buffer writer. Only the standard library is used.
+
+    fuzz/make_seeds.py OUT
+"""
+
+import ast
+import hashlib
+import json
+import os
+import struct
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MAX_SEED = 64 * 1024
+
+
+def literals():
+    strs, blobs = set(), set()
+    tests = os.path.join(ROOT, "tests")
+    for name in sorted(os.listdir(tests)):
+        if not name.endswith(".py"):
+            continue
+        with open(os.path.join(tests, name), encoding="utf-8") as f:
+            tree = ast.parse(f.read())
+        for node in ast.walk(tree):
+            if isinstance(node, ast.Constant):
+                if isinstance(node.value, str) and node.value:
+                    strs.add(node.value)
+                elif isinstance(node.value, bytes) and node.value:
+                    blobs.add(node.value)
+    return sorted(strs), sorted(blobs)
+
+
+def suite_files():
+    suite = os.environ.get("QUARN_JSON_SUITE") or os.path.join(os.path.dirname(ROOT), "shared", "json-test-suite")
+    out = []
+    for sub in ("test_parsing", "test_transform"):
+        d = os.path.join(suite, sub)
+        if os.path.isdir(d):
+            for name in sorted(os.listdir(d)):
+                with open(os.path.join(d, name), "rb") as f:
+                    out.append(f.read())
+    return out
+
+
+# ---- a small protocol-buffer writer -------------------------------------------------------------
+
+
+def varint(v):
+    v &= (1 << 64) - 1
+    out = bytearray()
+    while v >= 0x80:
+        out.append((v & 0x7F) | 0x80)
+        v >>= 7
+    out.append(v)
+    return bytes(out)
+
+
+def key(field, wire):
+    return varint(field << 3 | wire)
+
+
+def delimited(field, body):
+    return key(field, 2) + varint(len(body)) + body
+
+
+def pb_value(v):
+    if v is None:
+        return key(1, 0) + varint(0)
+    if isinstance(v, bool):
+        return key(4, 0) + varint(int(v))
+    if isinstance(v, (int, float)):
+        return key(2, 1) + struct.pack("<d", float(v))
+    if isinstance(v, str):
+        return delimited(3, v.encode())
+    if isinstance(v, dict):
+        return delimited(5, pb_struct(v))
+    return delimited(6, b"".join(delimited(1, pb_value(e)) for e in v))
+
+
+def pb_struct(obj):
+    return b"".join(delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v))) for k, v in sorted(obj.items()))
+
+
+def pb_schema(s):
+    out = b""
+    if s.get("type"):
+        out += key(1, 0) + varint(s["type"])
+    for name, sub in sorted(s.get("properties", {}).items()):
+        out += delimited(2, delimited(1, name.encode()) + delimited(2, pb_schema(sub)))
+    if "items" in s:
+        out += delimited(3, pb_schema(s["items"]))
+    if "encoding" in s:
+        out += key(4, 0) + varint(s["encoding"])
+    if "decoded_type" in s:
+        out += key(5, 0) + varint(s["decoded_type"])
+    if "match_importance" in s:
+        out += key(6, 1) + struct.pack("<d", s["match_importance"])
+    return out
+
+
+def pb_span(i):
+    doc = {"a": [1, "x", None, True, {"k": -2.5}], "b": {"c": "d"}}
+    schema = {"type": 6, "properties": {"a": {"type": 7, "items": {"type": 1}}, "b": {"type": 6, "encoding": 1,
+                                                                                        "decoded_type": 1, "match_importance": 0.5}}}
+    out = b""
+    for field, text in enumerate(["0" * 32, "1" * 16, "2" * 16, "call", "pkg", "inst", "sub"], start=1):
+        out += delimited(field, text.encode())
+    out += key(8, 0) + varint(i % 12)
+    out += delimited(9, pb_struct(doc)) + delimited(10, pb_struct({}))
+    out += delimited(11, pb_schema(schema)) + delimited(12, pb_schema({"type": 4}))
+    for field in (13, 14, 15, 16):
+        out += delimited(field, b"f" * 64)
+    out += key(17, 0) + varint(i % 6)
+    out += delimited(18, key(1, 0) + varint(i % 3) + delimited(2, b"ok"))
+    out += key(19, 0) + varint(1)
+    out += delimited(20, key(1, 0) + varint(1700000000) + key(2, 0) + varint(5))
+    out += delimited(21, key(1, 0) + varint(2) + key(2, 0) + varint(-1))
+    out += key(22, 0) + varint(1)
+    out += delimited(23, pb_struct({"m": i}))
+    out += delimited(24, b"") + delimited(25, b"id-%d" % i)
+    return out
+
+
+# ---- corpora ------------------------------------------------------------------------------------
+
+
+def write(out, target, blobs):
+    d = os.path.join(out, target)
+    os.makedirs(d, exist_ok=True)
+    n = 0
+    for b in blobs:
+        if 0 < len(b) <= MAX_SEED:
+            with open(os.path.join(d, hashlib.sha1(b).hexdigest()), "wb") as f:
+                f.write(b)
+            n += 1
+    return n
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    out = sys.argv[1]
+    strs, blobs = literals()
+    texts = [s.encode("utf-8", "surrogatepass") for s in strs]
+    suite = suite_files()
+
+    def is_json(s):
+        try:
+            json.loads(s)
+            return True
+        except ValueError:
+            return False
+
+    json_texts = [s for s in strs if is_json(s)]
+    objects = [s for s in json_texts if s.lstrip().startswith("{")]
+    rules = [s for s in objects if any(k in s for k in ("encoding", "decoded_type", "match_importance"))]
+    rules += ['{"a":{"encoding":1,"decoded_type":1,"match_importance":2}}', '{"a":[1,1,0.5]}', '{"b":[2,0]}']
+    payloads = objects[:200] + ['{"b":[1,"x"],"a":"eyJ4IjoxfQ=="}', '{"a":"aGVsbG8=","b":"[1,2]"}']
+
+    docs = [json.loads(s) for s in objects[:200]]
+    structs = []
+    for d in docs:
+        if isinstance(d, dict):
+            try:
+                structs.append(pb_struct(d))
+            except UnicodeEncodeError:  # lone surrogates have no UTF-8 form
+                pass
+    spans = [pb_span(i) for i in range(4)]
+
+    counts = {
+        "fuzz_json": write(out, "fuzz_json", texts + suite),
+        "fuzz_merge_rules": write(out, "fuzz_merge_rules", [s.encode("utf-8", "surrogatepass") for s in objects] + suite),
+        "fuzz_payload": write(out, "fuzz_payload", [p.encode("utf-8", "surrogatepass") for p in payloads] +
+                              [(p + "\0" + r).encode("utf-8", "surrogatepass") for p in payloads[-10:] for r in rules[:40]]),
+        "fuzz_struct": write(out, "fuzz_struct", blobs + structs),
+        "fuzz_span": write(out, "fuzz_span", blobs + spans + structs[:20]),
+        "fuzz_schema": write(out, "fuzz_schema", [s.encode("utf-8", "surrogatepass") for s in objects]),
+        "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
+    }
+    for target, n in counts.items():
+        print("%-18s %d seeds" % (target, n))
+
+
+if __name__ == "__main__":
+    main()
