@@ -407,13 +407,16 @@ def function(name):
 
 
 def shared(o):
-    """None, the booleans, small integers, empty and one-character strings and bytes, the empty
-    tuple and the interpreter's static objects (their counts start near 10^9) are single objects
-    that the test's own code references too, so their counts move a little; a leak would move
-    them by the call count."""
+    """None, the booleans, small integers, empty and one-character strings and bytes, interned
+    strings (every code object naming them holds them), the empty tuple and the interpreter's
+    static objects (their counts start near 10^9) are single objects that the interpreter and the
+    test's own code reference too, so their counts move a little; a leak would move them by the
+    call count."""
     if o is None or o is True or o is False or o == () or sys.getrefcount(o) > 10**8:
         return True
     kind = type(o)
+    if kind is str and len(o) > 1 and sys.intern(o[:1] + o[1:]) is o:
+        return True
     return (kind is int and -5 <= o <= 256) or (kind in (str, bytes) and len(o) <= 1)
 
 
