@@ -10,6 +10,7 @@ protocol-buffer writer. Only the standard library is used.
 """
 
 import ast
+import contextlib
 import hashlib
 import json
 import os
@@ -38,7 +39,8 @@ def literals():
 
 
 def suite_files():
-    suite = os.environ.get("QUARN_JSON_SUITE") or os.path.join(os.path.dirname(ROOT), "shared", "json-test-suite")
+    suite = (os.environ.get("QUARN_JSON_SUITE")
+             or os.path.join(os.path.dirname(ROOT), "shared", "json-test-suite"))
     out = []
     for sub in ("test_parsing", "test_transform"):
         d = os.path.join(suite, sub)
@@ -85,7 +87,8 @@ def pb_value(v):
 
 
 def pb_struct(obj):
-    return b"".join(delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v))) for k, v in sorted(obj.items()))
+    return b"".join(delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v)))
+                    for k, v in sorted(obj.items()))
 
 
 def pb_schema(s):
@@ -107,8 +110,9 @@ def pb_schema(s):
 
 def pb_span(i):
     doc = {"a": [1, "x", None, True, {"k": -2.5}], "b": {"c": "d"}}
-    schema = {"type": 6, "properties": {"a": {"type": 7, "items": {"type": 1}}, "b": {"type": 6, "encoding": 1,
-                                                                                        "decoded_type": 1, "match_importance": 0.5}}}
+    schema = {"type": 6, "properties": {
+        "a": {"type": 7, "items": {"type": 1}},
+        "b": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 0.5}}}
     out = b""
     for field, text in enumerate(["0" * 32, "1" * 16, "2" * 16, "call", "pkg", "inst", "sub"], start=1):
         out += delimited(field, text.encode())
@@ -168,20 +172,21 @@ def main():
     structs = []
     for d in docs:
         if isinstance(d, dict):
-            try:
+            with contextlib.suppress(UnicodeEncodeError):  # lone surrogates have no UTF-8 form
                 structs.append(pb_struct(d))
-            except UnicodeEncodeError:  # lone surrogates have no UTF-8 form
-                pass
     spans = [pb_span(i) for i in range(4)]
+
+    def raw(s):
+        return s.encode("utf-8", "surrogatepass")
 
     counts = {
         "fuzz_json": write(out, "fuzz_json", texts + suite),
-        "fuzz_merge_rules": write(out, "fuzz_merge_rules", [s.encode("utf-8", "surrogatepass") for s in objects] + suite),
-        "fuzz_payload": write(out, "fuzz_payload", [p.encode("utf-8", "surrogatepass") for p in payloads] +
-                              [(p + "\0" + r).encode("utf-8", "surrogatepass") for p in payloads[-10:] for r in rules[:40]]),
+        "fuzz_merge_rules": write(out, "fuzz_merge_rules", [raw(s) for s in objects] + suite),
+        "fuzz_payload": write(out, "fuzz_payload", [raw(p) for p in payloads] +
+                              [raw(p + "\0" + r) for p in payloads[-10:] for r in rules[:40]]),
         "fuzz_struct": write(out, "fuzz_struct", blobs + structs),
         "fuzz_span": write(out, "fuzz_span", blobs + spans + structs[:20]),
-        "fuzz_schema": write(out, "fuzz_schema", [s.encode("utf-8", "surrogatepass") for s in objects]),
+        "fuzz_schema": write(out, "fuzz_schema", [raw(s) for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
     }
     for target, n in counts.items():

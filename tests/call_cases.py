@@ -14,6 +14,7 @@ import os
 import sys
 
 from google.protobuf import struct_pb2
+from wire_bytes import ld, varint
 
 import quarn_core as q
 
@@ -22,20 +23,6 @@ SANITIZED = os.environ.get("QUARN_SANITIZED") == "1"
 
 def sha(text):
     return hashlib.sha256(text.encode("utf-8")).hexdigest()
-
-
-def varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    out.append(n)
-    return bytes(out)
-
-
-def ld(key, body):
-    """A length-delimited field: key bytes, length varint, body."""
-    return key + varint(len(body)) + body
 
 
 def struct_oracle(value):

@@ -5,6 +5,7 @@ import sys
 
 import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
+from wire_bytes import varint
 
 import quarn_core as q
 
@@ -162,15 +163,6 @@ def spans(draw):
         if draw(st.booleans()):
             setattr(s, f, draw(texts))
     return s
-
-
-def varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    out.append(n)
-    return bytes(out)
 
 
 unknown_numbers = st.integers(26, 2**29 - 1)

@@ -5,19 +5,11 @@ the four texts empty and one span, the request is just that span as field 5.
 """
 
 import pytest
+from wire_bytes import ld, varint
 
 import quarn_core as q
 
 PREFIX = "serialization error: failed to decode span proto bytes: failed to decode Protobuf message: "
-
-
-def varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    out.append(n)
-    return bytes(out)
 
 
 def roundtrip(data):
@@ -209,10 +201,6 @@ def test_struct_nesting_limit():
     assert roundtrip(nested(33)) == nested(33)
     assert decode_error(nested(34)) == (
         "Struct.fields: " + "Value.kind: Struct.fields: " * 33 + "Span.input_value: recursion limit reached")
-
-
-def ld(key, body):
-    return key + varint(len(body)) + body
 
 
 def entry(key, value):
