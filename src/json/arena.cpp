@@ -1,5 +1,6 @@
 #include "json/arena.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>

@@ -1,5 +1,6 @@
 #include "json/buffer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 

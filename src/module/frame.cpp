@@ -1,5 +1,6 @@
 #include "module/frame.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,7 @@
 #include "proto/schema.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 
