@@ -7,13 +7,22 @@
 // rule), the map equals the expected one, iterates in ascending unique name
 // order and finds every name, and a syntax error of the reader is the
 // parser's own error.
+//
+// Members of a rule object other than the three fields are skipped for their
+// grammar only: their numbers are not converted and their \u escapes not
+// paired. The reference therefore parses a copy of the text in which those
+// places cannot fail conversion (see `neutralize_skipped`), and the reader
+// must give exactly the same outcome on the text and on that copy.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "json/parse.h"
+#include "json/reader.h"
 #include "payload/merge_rules.h"
 
 using namespace quarn;
@@ -77,6 +86,131 @@ bool same_rule(const MergeRule& a, const MergeRule& b) {
   return !a.match_importance || fuzzref::same_bits(*a.match_importance, *b.match_importance);
 }
 
+// Length of the number at the start of `t` as the grammar reads it (greedy),
+// or 0 when the grammar fails inside it.
+std::size_t number_length(std::string_view t) {
+  std::size_t i = 0;
+  auto digits = [&] {
+    std::size_t from = i;
+    while (i < t.size() && fuzzref::is_digit(t[i])) ++i;
+    return i > from;
+  };
+  if (i < t.size() && t[i] == '-') ++i;
+  if (i < t.size() && t[i] == '0') {
+    ++i;
+    if (i < t.size() && fuzzref::is_digit(t[i])) return 0;
+  } else if (!digits()) {
+    return 0;
+  }
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    if (!digits()) return 0;
+  }
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digits()) return 0;
+  }
+  return i;
+}
+
+// A copy of `t` of the same length in which the skipped values (everything
+// below a rule-object member that is not one of the three fields) hold no
+// number that conversion could refuse and no surrogate escape: each
+// well-formed number there of two or more bytes becomes a string of its
+// length ("1e400" becomes "\"xxx\"") and each \uD800..\uDFFF becomes \u0041. Grammar and positions stay, so
+// every syntax error stays where it was. Malformed text is copied as it is.
+std::string neutralize_skipped(std::string_view t) {
+  std::string out(t);
+  struct Open {
+    char kind;
+    bool skipped;  // the container is (inside) a skipped value
+  };
+  std::vector<Open> open;
+  bool expect_name = false;         // in an object, after '{' or ','
+  bool after_unknown_name = false;  // in a rule object, after a name that is no field
+  auto in_rule_object = [&] { return open.size() == 2 && open[0].kind == '{' && open[1].kind == '{'; };
+  // Is the value or name that starts here skipped?
+  auto skipped_here = [&] {
+    if (!open.empty() && open.back().skipped) return true;
+    return !expect_name && in_rule_object() && !open[1].skipped && after_unknown_name;
+  };
+  auto hex = [](char x) {
+    return fuzzref::is_digit(x)     ? x - '0'
+           : (x >= 'a' && x <= 'f') ? x - 'a' + 10
+           : (x >= 'A' && x <= 'F') ? x - 'A' + 10
+                                    : -1;
+  };
+  std::size_t i = 0;
+  while (i < t.size()) {
+    const char c = t[i];
+    if (c == '"') {
+      std::size_t close = i + 1;
+      while (close < t.size() && t[close] != '"') close += t[close] == '\\' ? 2 : 1;
+      close = std::min(close, t.size());
+      if (expect_name && in_rule_object()) {
+        std::string scratch;
+        std::string_view name;
+        json::Reader r(t.substr(i));
+        after_unknown_name = !r.read_string(scratch, name) ||
+                             (name != "encoding" && name != "decoded_type" && name != "match_importance");
+      }
+      if (skipped_here()) {
+        for (std::size_t e = i + 1; e + 1 < close; ++e) {
+          if (t[e] != '\\') continue;
+          if (t[e + 1] == 'u' && e + 5 < close) {
+            unsigned v = 0;
+            bool ok = true;
+            for (std::size_t h = e + 2; h < e + 6; ++h) {
+              ok = ok && hex(t[h]) >= 0;
+              v = v * 16 + static_cast<unsigned>(hex(t[h]) & 0xF);
+            }
+            if (ok && v >= 0xD800 && v <= 0xDFFF) out.replace(e + 2, 4, "0041");
+          }
+          ++e;  // the escaped byte
+        }
+      }
+      i = close + 1;
+      continue;
+    }
+    if (c == '-' || fuzzref::is_digit(c)) {
+      const std::size_t n = number_length(t.substr(i));
+      if (n == 0) {
+        // Malformed: left as it is, with every byte that could belong to it.
+        while (i < t.size() &&
+               (fuzzref::is_digit(t[i]) || std::string_view("+-.eE").find(t[i]) != std::string_view::npos))
+          ++i;
+        continue;
+      }
+      if (n >= 2 && !expect_name && skipped_here()) {
+        // A string ends where the number ended, whatever follows.
+        std::string text(n, 'x');
+        text.front() = text.back() = '"';
+        out.replace(i, n, text);
+      }
+      i += n;
+      continue;
+    }
+    switch (c) {
+      case '{':
+      case '[':
+        open.push_back({c, skipped_here()});
+        expect_name = c == '{';
+        break;
+      case '}':
+      case ']':
+        if (!open.empty()) open.pop_back();
+        expect_name = false;
+        break;
+      case ',': expect_name = !open.empty() && open.back().kind == '{'; break;
+      case ':': expect_name = false; break;
+      default: break;
+    }
+    ++i;
+  }
+  return out;
+}
+
 // " at line L column C" at the end of a message.
 bool has_position(const std::string& m) {
   std::size_t at = m.rfind(" at line ");
@@ -107,8 +241,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(merges->empty() == (merges->size() == 0));
   }
 
+  // The skipped values are read for their grammar only.
+  const std::string neutral = neutralize_skipped(text);
+  FUZZ_CHECK(neutral.size() == text.size());
+  if (neutral != text) {
+    auto same = payload::parse_schema_merges(neutral);
+    FUZZ_CHECK(static_cast<bool>(same) == static_cast<bool>(merges));
+    if (!merges) {
+      FUZZ_CHECK(same.error().message == merges.error().message);
+    } else {
+      FUZZ_CHECK(same->size() == merges->size());
+      const payload::SchemaMerges::Entry* a = same->begin();
+      for (const auto& e : *merges) {
+        FUZZ_CHECK(a->name == e.name && same_rule(a->rule, e.rule));
+        ++a;
+      }
+    }
+  }
+
   Arena arena;
-  Result<JsonValue> v = parse_json(text, arena);
+  Result<JsonValue> v = parse_json(neutral, arena);
   if (!v) {
     const std::string& jm = v.error().message;
     // Skipped values are read without a nesting limit.

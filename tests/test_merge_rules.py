@@ -124,6 +124,47 @@ def test_failure_messages(rules, message):
     assert error_of(rules) == "invalid json: " + message
 
 
+# A member of a rule object that is not one of the three fields is checked for
+# its grammar only: numbers are not converted and \u escapes are not paired.
+@pytest.mark.parametrize(
+    "rules, outcome",
+    [
+        ('{"a":{"x":1e400,"encoding":1}}', '"encoding":1,'),
+        ('{"a":{"x":"\\udc00"}}', ""),
+        ('{"a":{"x":"\\ud800","decoded_type":1}}', '"decoded_type":1,'),
+        ('{"a":{"x":[1e99999999999, -1e400]}}', ""),
+        ('{"a":{"x":{"y":"\\ud83d\\u0041","z":-0e-99999999999}}}', ""),
+        ('{"a":{"x":{"\\udfff":0.5e-999999999999999999999}}}', ""),
+        ('{"a":{"x":"\\u12"}}', "invalid escape at line 1 column 17"),
+        ('{"a":{"x":"\\x"}}', "invalid escape at line 1 column 13"),
+        ('{"a":{"x":"\x01"}}', "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 12"),
+        ('{"a":{"x":1e}}', "invalid number at line 1 column 13"),
+        ('{"a":{"x":01}}', "invalid number at line 1 column 12"),
+        ('{"a":{"x":-}}', "invalid number at line 1 column 12"),
+        ('{"a":{"x":1.}}', "invalid number at line 1 column 13"),
+        ('{"a":{"x":-', "EOF while parsing a value at line 1 column 11"),
+        ('{"a":{"x":"\\ud800', "EOF while parsing a string at line 1 column 17"),
+        ('{"a":{"x":1e400,"encoding":1,"encoding":2}}', "duplicate field `encoding` at line 1 column 39"),
+        # fields and names are still converted
+        ('{"a":{"encoding":1e400}}', "number out of range at line 1 column 22"),
+        ('{"a":{"\\ud800":1}}', "unexpected end of hex escape at line 1 column 14"),
+        # after the third element of a rule array
+        ('{"a":[1,1,0.5 x]}', "trailing characters at line 1 column 15"),
+        ('{"a":[1,1,0.5,', "trailing characters at line 1 column 14"),
+        ('{"a":[1,1,0.5,]}', "trailing comma at line 1 column 15"),
+        ('{"a":[1,1,0.5,0]}', "trailing characters at line 1 column 15"),
+        ('{"a":[1 x]}', "expected `,` or `]` at line 1 column 9"),
+    ],
+)
+def test_skipped_members_are_checked_for_grammar_only(rules, outcome):
+    payload = '{"a":"x"}'
+    if "at line" not in outcome:
+        schema = '{"properties":{"a":{' + outcome + '"properties":{},"type":2}},"type":6}'
+        assert run(rules, payload)[3] == schema
+    else:
+        assert error_of(rules, payload) == "invalid json: " + outcome
+
+
 def test_bad_payload_is_reported_before_bad_rules():
     assert error_of("null", payload="[1,]") == "invalid json: trailing comma at line 1 column 4"
 

@@ -1,6 +1,7 @@
 #include "json/reader.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "json/scan.h"
@@ -316,11 +317,75 @@ bool Reader::read_number(JsonNumber& out) {
   return true;
 }
 
+bool Reader::skip_string() {
+  ++cur_;  // the opening quote
+  for (;;) {
+    const char* p = detail::scan_string_run(cur_, end_);
+    cur_ = p;
+    if (p == end_) return fail_eof(msg::kEofString);
+    if (*p == '"') {
+      ++cur_;
+      return true;
+    }
+    if (*p != '\\') return fail_here(msg::kControlChar);
+    ++cur_;
+    if (cur_ == end_) return fail_eof(msg::kEofString);
+    switch (*cur_) {
+      case '"':
+      case '\\':
+      case '/':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't': ++cur_; break;
+      case 'u': {
+        ++cur_;
+        unsigned unit;
+        if (!read_hex4(unit)) return false;
+        break;
+      }
+      default: return fail_here(msg::kInvalidEscape);
+    }
+  }
+}
+
+bool Reader::skip_number() {
+  auto digits = [this] {
+    while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+  };
+  // After '-', '.', or an exponent mark: at least one digit must follow.
+  auto first_digit = [this] {
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+    if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+    return true;
+  };
+  if (*cur_ == '-') {
+    ++cur_;
+    if (!first_digit()) return false;
+  }
+  if (*cur_ == '0') {
+    ++cur_;
+    if (cur_ != end_ && is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+  } else {
+    digits();
+  }
+  if (cur_ != end_ && *cur_ == '.') {
+    ++cur_;
+    if (!first_digit()) return false;
+    digits();
+  }
+  if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
+    ++cur_;
+    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) ++cur_;
+    if (!first_digit()) return false;
+    digits();
+  }
+  return true;
+}
+
 bool Reader::skip_value() {
   std::string stack;  // one byte per open container: '[' or '{'
-  std::string scratch;
-  std::string_view sv;
-  JsonNumber num;
   for (;;) {
     // A value starts here.
     if (cur_ == end_) return fail_eof(msg::kEofValue);
@@ -344,7 +409,7 @@ bool Reader::skip_value() {
           break;
         }
         if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
-        if (!read_string(scratch, sv)) return false;
+        if (!skip_string()) return false;
         skip_whitespace();
         if (cur_ == end_) return fail_eof(msg::kEofObject);
         if (*cur_ != ':') return fail_here(msg::kExpectedColon);
@@ -353,7 +418,7 @@ bool Reader::skip_value() {
         stack.push_back('{');
         continue;
       case '"':
-        if (!read_string(scratch, sv)) return false;
+        if (!skip_string()) return false;
         break;
       case 'n':
         if (!read_literal("null", 4)) return false;
@@ -366,7 +431,7 @@ bool Reader::skip_value() {
         break;
       default:
         if (*cur_ == '-' || is_digit(*cur_)) {
-          if (!read_number(num)) return false;
+          if (!skip_number()) return false;
           break;
         }
         return fail_here(msg::kExpectedValue);
@@ -403,7 +468,7 @@ bool Reader::skip_value() {
       if (cur_ == end_) return fail_eof(msg::kEofValue);
       if (*cur_ == '}') return fail_here(msg::kTrailingComma);
       if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
-      if (!read_string(scratch, sv)) return false;
+      if (!skip_string()) return false;
       skip_whitespace();
       if (cur_ == end_) return fail_eof(msg::kEofObject);
       if (*cur_ != ':') return fail_here(msg::kExpectedColon);

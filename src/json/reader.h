@@ -138,7 +138,10 @@ class Reader {
 
   // Passes over one well-formed value without building it, with no nesting
   // limit and no recursion. Whitespace before the value must already be
-  // skipped.
+  // skipped. Only the grammar is checked: numbers are not converted (so no
+  // number is out of range) and \u escapes need four hex digits but are not
+  // paired (a lone surrogate passes). The syntax errors and their positions
+  // are those of the full reader.
   bool skip_value();
 
  private:
@@ -151,6 +154,10 @@ class Reader {
   bool read_string_slow(const char* start, const char* stop, std::string& scratch, std::string_view& out);
   bool read_escaped_string(const char* start, std::string& scratch, std::string_view& out);
   bool read_hex4(unsigned& out);
+  // Grammar-only passes over a string (opening quote current) and a number
+  // (first byte current), for skip_value.
+  bool skip_string();
+  bool skip_number();
 
   const char* begin_;
   const char* cur_;
