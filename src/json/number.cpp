@@ -89,9 +89,12 @@ constexpr struct DigitPairs {
 
 inline void write_pair(char* p, std::uint32_t v) noexcept { std::memcpy(p, kDigitPairs.text + 2 * v, 2); }
 
-// Writes the decimal digits of `m` (no leading zeros) and returns their count.
-// Eight digits at a time in 32-bit arithmetic, then pairs.
+// The digits of `m`, eight at a time in 32-bit arithmetic, then in pairs.
 inline int write_digits(std::uint64_t m, char* out) noexcept {
+  if (m < 10) {  // decimal_digits counts no digit for 0
+    *out = static_cast<char>('0' + m);
+    return 1;
+  }
   const int n = detail::decimal_digits(m);
   char* end = out + n;
   while (m >= 100000000) {
@@ -117,11 +120,16 @@ inline int write_digits(std::uint64_t m, char* out) noexcept {
 
 }  // namespace
 
+std::size_t write_uint(std::uint64_t u, char* out) noexcept {
+  return static_cast<std::size_t>(write_digits(u, out));
+}
+
 ShortestDigits shortest_digits(double d) noexcept {
   const Decimal dec = shortest_decimal(d);
   ShortestDigits out;
   out.n = write_digits(dec.significand, out.digits);
   out.k = dec.exponent + out.n;
+  out.value = dec.significand;
   return out;
 }
 
@@ -129,6 +137,7 @@ ShortestDigits digits_from(std::uint64_t digits, int k) noexcept {
   ShortestDigits out;
   out.n = write_digits(digits, out.digits);
   out.k = k;
+  out.value = digits;
   return out;
 }
 
@@ -196,17 +205,7 @@ std::size_t format_double(double d, char* out) noexcept {
 }
 
 bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept {
-  std::uint64_t s = 0;
-  int i = 0;
-  if (sd.n >= 8) {
-    s = detail::eight_digit_value(sd.digits);
-    i = 8;
-    if (sd.n >= 16) {
-      s = s * 100000000ull + detail::eight_digit_value(sd.digits + 8);
-      i = 16;
-    }
-  }
-  for (; i < sd.n; ++i) s = s * 10 + static_cast<std::uint64_t>(sd.digits[i] - '0');
+  std::uint64_t s = sd.value;
   std::int32_t x;
   if (sd.k >= 1 && sd.k <= 16 && sd.n <= sd.k) {
     // "ddd000.0": the zeros and the fraction digit all join the significand.
