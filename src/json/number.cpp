@@ -1,10 +1,18 @@
 #include "json/number.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
 #include "json/scan.h"
 #include "json/shortest.h"
+
+// The conversion below rounds once per IEEE double operation, and the
+// canonical text of a number depends on every such rounding: wider
+// intermediates (x87's 80 bits) would round twice and change hashes.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "quarn_core needs double arithmetic without wider intermediates (FLT_EVAL_METHOD 0); on 32-bit x86 compile with -msse2 -mfpmath=sse"
+#endif
 
 namespace quarn::json {
 
