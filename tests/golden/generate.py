@@ -830,6 +830,7 @@ def span_args(**changes):
 def span_cases():
     function = "build_span_proto_bytes_pyobject"
     cases = Cases()
+    # Keywords here and in full/keywords; the other cases pass the 29 arguments by position.
     cases.add("base", **span_args())
     cases.add("base-positional", *span_args().values())
     for field in TEXT_FIELDS:
@@ -840,17 +841,17 @@ def span_cases():
             ("long", "x" * 200),
             ("nul", "\x00"),
         ]:
-            cases.add(f"text/{field}/{name}", **span_args(**{field: value}))
+            cases.add(f"text/{field}/{name}", *span_args(**{field: value}).values())
         for name, value in [
             ("none", None),
             ("bytes", b"x"),
             ("surrogate", "\ud800"),
             ("subclass", sub("str", "s")),
         ]:
-            cases.add(f"text/{field}/{name}", **span_args(**{field: value}))
+            cases.add(f"text/{field}/{name}", *span_args(**{field: value}).values())
     for field, top in ENUMS.items():
         for value in sorted({-1, 0, 1, top - 1, top, top + 1, 99, 2**31 - 1, -(2**31)}):
-            cases.add(f"enum/{field}/{value}", **span_args(**{field: value}))
+            cases.add(f"enum/{field}/{value}", *span_args(**{field: value}).values())
         for name, value in [
             ("2^31", 2**31),
             ("-2^31-1", -(2**31) - 1),
@@ -866,16 +867,16 @@ def span_cases():
             ("numpy-int64", np("int64", "1")),
             ("decimal", T({"$decimal": "1"})),
         ]:
-            cases.add(f"enum/{field}/{name}", **span_args(**{field: value}))
+            cases.add(f"enum/{field}/{name}", *span_args(**{field: value}).values())
     for field in ("timestamp_seconds", "duration_seconds"):
         for value in [1, -1, 1700000000, 2**31, 2**63 - 1, -(2**63), 2**63, -(2**63) - 1, 127, 128, 300]:
-            cases.add(f"int64/{field}/{value}", **span_args(**{field: value}))
+            cases.add(f"int64/{field}/{value}", *span_args(**{field: value}).values())
     for field in ("timestamp_nanos", "duration_nanos"):
         for value in [1, -1, 999_999_999, 1_000_000_000, 2**31 - 1, -(2**31), 2**31, -(2**31) - 1]:
-            cases.add(f"int32/{field}/{value}", **span_args(**{field: value}))
+            cases.add(f"int32/{field}/{value}", *span_args(**{field: value}).values())
     cases.add(
         "timestamp-and-duration",
-        **span_args(timestamp_seconds=1, timestamp_nanos=-1, duration_seconds=-5, duration_nanos=250),
+        *span_args(timestamp_seconds=1, timestamp_nanos=-1, duration_seconds=-5, duration_nanos=250).values(),
     )
     for field in ("is_pre_app_start", "is_root_span"):
         for name, value in [
@@ -894,7 +895,7 @@ def span_cases():
             ("str", "true"),
             ("float", 1.0),
         ]:
-            cases.add(f"bool/{field}/{name}", **span_args(**{field: value}))
+            cases.add(f"bool/{field}/{name}", *span_args(**{field: value}).values())
     for name, value in [
         ("empty", ""),
         ("prod", "prod"),
@@ -904,16 +905,16 @@ def span_cases():
         ("surrogate", "\udfff"),
         ("subclass", sub("str", "e")),
     ]:
-        cases.add(f"environment/{name}", **span_args(environment=value))
+        cases.add(f"environment/{name}", *span_args(environment=value).values())
     for name, schema in SCHEMAS:
-        cases.add(f"input-schema/{name}", **span_args(input_schema=schema))
+        cases.add(f"input-schema/{name}", *span_args(input_schema=schema).values())
     for name, schema in SCHEMAS[::3]:
-        cases.add(f"output-schema/{name}", **span_args(output_schema=schema))
+        cases.add(f"output-schema/{name}", *span_args(output_schema=schema).values())
     for name, value in METADATA:
-        cases.add(f"metadata/{name}", **span_args(metadata=value))
+        cases.add(f"metadata/{name}", *span_args(metadata=value).values())
     for name, value in METADATA[::2] + [("dict-order", {"b": [1, 2.5], "a": {"y": None, "x": "s"}})]:
-        cases.add(f"input-value/{name}", **span_args(input_value=value))
-        cases.add(f"output-value/{name}", **span_args(output_value=value))
+        cases.add(f"input-value/{name}", *span_args(input_value=value).values())
+        cases.add(f"output-value/{name}", *span_args(output_value=value).values())
     struct_bytes = [
         ("empty", b""),
         ("one-entry", struct_entry(b"a", NULL)),
@@ -936,9 +937,9 @@ def span_cases():
     for name, value in struct_bytes:
         cases.add(
             f"input-bytes/{name}",
-            **span_args(input_value={"ignored": 1}, input_value_proto_struct_bytes=value),
+            *span_args(input_value={"ignored": 1}, input_value_proto_struct_bytes=value).values(),
         )
-        cases.add(f"output-bytes/{name}", **span_args(output_value_proto_struct_bytes=value))
+        cases.add(f"output-bytes/{name}", *span_args(output_value_proto_struct_bytes=value).values())
     for name, value in [
         ("bytearray", T({"$bytearray": ""})),
         ("memoryview", T({"$memoryview": ""})),
@@ -946,8 +947,8 @@ def span_cases():
         ("list", []),
         ("int", 0),
     ]:
-        cases.add(f"input-bytes-refused/{name}", **span_args(input_value_proto_struct_bytes=value))
-        cases.add(f"output-bytes-refused/{name}", **span_args(output_value_proto_struct_bytes=value))
+        cases.add(f"input-bytes-refused/{name}", *span_args(input_value_proto_struct_bytes=value).values())
+        cases.add(f"output-bytes-refused/{name}", *span_args(output_value_proto_struct_bytes=value).values())
     # The first failure wins, in the documented order.
     order = [
         (
@@ -972,7 +973,7 @@ def span_cases():
         ("overflow-before-type", dict(kind=2**40, status_code="x")),
     ]
     for name, changes in order:
-        cases.add(f"order/{name}", **span_args(**changes))
+        cases.add(f"order/{name}", *span_args(**changes).values())
     full = span_args(
         trace_id="0af7651916cd43dd8448eb211c80319c",
         span_id="b7ad6b7169203331",
@@ -1025,7 +1026,7 @@ def span_cases():
             metadata=rng.choice(METADATA[:11])[1],
             input_value=rng.choice(METADATA[:11])[1],
         )
-        cases.add("random/%02d" % i, **span_args(**changes))
+        cases.add("random/%02d" % i, *span_args(**changes).values())
     names = params(function)
     cases.add(
         "bind/positional-and-keywords", *list(SPAN_BASE.values())[:10], **dict(list(SPAN_BASE.items())[10:])
@@ -1116,7 +1117,7 @@ def nested_lists(n):
 
 
 def built_span(**changes):
-    return quarn_core.build_span_proto_bytes_pyobject(**span_args(**changes))
+    return quarn_core.build_span_proto_bytes_pyobject(*span_args(**changes).values())
 
 
 def export_cases():
