@@ -39,17 +39,7 @@ import quarn_core
 
 HERE = Path(__file__).resolve().parent
 
-FUNCTIONS = (
-    "normalize_json",
-    "deterministic_hash",
-    "normalize_and_hash",
-    "object_to_protobuf_struct_bytes",
-    "object_to_protobuf_struct_field_count",
-    "process_export_payload",
-    "process_export_payload_pyobject",
-    "build_span_proto_bytes_pyobject",
-    "build_export_spans_request_bytes_pyobject",
-)
+FUNCTIONS = tuple(quarn_core.__all__)
 
 
 class IntSub(int):

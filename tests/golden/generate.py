@@ -24,7 +24,7 @@ sys.path.insert(0, str(HERE.parent))
 
 import corpus  # noqa: E402
 from corpus import Tagged as T  # noqa: E402
-from wire_bytes import ld, varint  # noqa: E402
+from wire_bytes import items_chain, ld, nested_groups, nested_structs  # noqa: E402
 
 import quarn_core  # noqa: E402
 
@@ -1087,26 +1087,6 @@ ERROR_SPANS = [
     "4a 09 0a 07 12 05 2a 03 0a 01 00",
 ]
 # fmt: on
-
-
-def nested_groups(depth, inner=""):
-    return h("f3 01" * depth + inner + "f4 01" * depth)
-
-
-def items_chain(schemas):
-    body = b""
-    for _ in range(schemas - 1):
-        body = b"\x1a" + varint(len(body)) + body
-    return b"\x5a" + varint(len(body)) + body
-
-
-def nested_structs(n):
-    body = b""
-    for _ in range(n):
-        value = b"\x2a" + varint(len(body)) + body
-        entry = b"\x12" + varint(len(value)) + value
-        body = b"\x0a" + varint(len(entry)) + entry
-    return b"\x4a" + varint(len(body)) + body
 
 
 def nested_lists(n):
