@@ -142,19 +142,19 @@ def _is_tag(data):
     return len(data) == 1 and next(iter(data)).startswith("$")
 
 
-def _hook_method(spec):
-    if spec == "raise":
+def _hook_method(given):
+    if given == "raise":
 
         def method(self):
             raise ValueError("hook")
 
-    elif spec == "interrupt":
+    elif given == "interrupt":
 
         def method(self):
             raise KeyboardInterrupt("hook")
 
     else:
-        result = decode(spec)
+        result = decode(given)
 
         def method(self):
             return result
@@ -162,12 +162,12 @@ def _hook_method(spec):
     return method
 
 
-def _hook(spec):
-    members = {"__module__": spec.get("module", __name__)}
-    for key, spec_value in spec.items():
+def _hook(given):
+    members = {"__module__": given.get("module", __name__)}
+    for key, method_value in given.items():
         if key not in ("name", "module"):
-            members[f"__{key}__"] = _hook_method(spec_value)
-    return type(spec.get("name", "Hook"), (), members)()
+            members[f"__{key}__"] = _hook_method(method_value)
+    return type(given.get("name", "Hook"), (), members)()
 
 
 def _toggling():
@@ -297,7 +297,7 @@ def outcome_of(case):
 
 
 def text(data):
-    """One line of JSON: compact, UTF-8, with every non-printable character escaped so that
+    """One line of JSON in UTF-8, with every non-printable character escaped so that
     lines never break inside a case and invisible characters stay visible."""
     out = json.dumps(data, ensure_ascii=False, separators=(", ", ": "))
     return "".join(c if c.isprintable() else _escape(c) for c in out)

@@ -144,33 +144,10 @@ def number_sweeps():
     """Seeded numbers near powers of two and ten, midpoints and random bit patterns."""
     rng = random.Random(20261208)
     out = []
-    exponents = [
-        -1074,
-        -1073,
-        -1072,
-        -1023,
-        -1022,
-        -1021,
-        -1000,
-        -600,
-        -300,
-        -52,
-        -1,
-        0,
-        1,
-        52,
-        53,
-        54,
-        63,
-        64,
-        65,
-        100,
-        300,
-        500,
-        1000,
-        1022,
-        1023,
-    ]
+    # fmt: off
+    exponents = [-1074, -1073, -1072, -1023, -1022, -1021, -1000, -600, -300, -52, -1, 0, 1, 52, 53, 54, 63,
+                 64, 65, 100, 300, 500, 1000, 1022, 1023]
+    # fmt: on
     exponents += rng.sample(range(-1074, 1024), 25)
     for e in exponents:
         x = 2.0**e
