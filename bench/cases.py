@@ -8,10 +8,11 @@ import orjson
 from google.protobuf import json_format, struct_pb2
 
 import quarn_core as qc
+from tests.support.messages import ExportSpansRequest, Span
+from tests.support.wire import ld
 
 from . import documents, peers
 from .harness import FLOOR, MODULE, PEER, Case, Job
-from .span_messages import ExportSpansRequest, Span
 
 
 def _utf8_size(text):
@@ -284,35 +285,22 @@ def nesting(target_bytes=1_000_000):
 # Embedded messages that arrive split into many occurrences of one field, each of which
 # merges into the ones before it: decoding must stay linear in the number of pieces.
 
-def _varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    out.append(n)
-    return bytes(out)
-
-
-def _ld(key, body):
-    return key + _varint(len(body)) + body
-
-
 def _entry(i, value, field=b"\x0a"):
     """One map entry (key "k" and six digits, then the value) under the given field key."""
-    return _ld(field, _ld(b"\x0a", b"k%06d" % i) + _ld(b"\x12", value))
+    return ld(field, ld(b"\x0a", b"k%06d" % i) + ld(b"\x12", value))
 
 
 SPLIT_KINDS = {
     # Span.input_value {"v": a struct_value sent as k pieces of one member each}
-    "struct_value": lambda k: _ld(b"\x4a", _ld(b"\x0a", _ld(b"\x0a", b"v") + _ld(b"\x12", b"".join(
-        _ld(b"\x2a", _entry(i, b"\x20\x01")) for i in range(k))))),
+    "struct_value": lambda k: ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + ld(b"\x12", b"".join(
+        ld(b"\x2a", _entry(i, b"\x20\x01")) for i in range(k))))),
     # Span.input_value {"v": a list_value sent as k pieces of one element each}
-    "list_value": lambda k: _ld(b"\x4a", _ld(b"\x0a", _ld(b"\x0a", b"v") + _ld(b"\x12", b"".join(
-        _ld(b"\x32", _ld(b"\x0a", b"\x20\x01")) for _ in range(k))))),
+    "list_value": lambda k: ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + ld(b"\x12", b"".join(
+        ld(b"\x32", ld(b"\x0a", b"\x20\x01")) for _ in range(k))))),
     # Span.input_value sent k times, one member each
-    "Span.input_value": lambda k: b"".join(_ld(b"\x4a", _entry(i, b"\x20\x01")) for i in range(k)),
+    "Span.input_value": lambda k: b"".join(ld(b"\x4a", _entry(i, b"\x20\x01")) for i in range(k)),
     # Span.input_schema sent k times, one property each
-    "Span.input_schema": lambda k: b"".join(_ld(b"\x5a", _entry(i, b"\x08\x01", b"\x12")) for i in range(k)),
+    "Span.input_schema": lambda k: b"".join(ld(b"\x5a", _entry(i, b"\x08\x01", b"\x12")) for i in range(k)),
 }
 
 

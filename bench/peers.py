@@ -16,7 +16,7 @@ import math
 import orjson
 from google.protobuf import struct_pb2
 
-from .span_messages import ExportSpansRequest, Span
+from tests.support.messages import ExportSpansRequest, Span
 
 SORT = orjson.OPT_SORT_KEYS
 sha256 = hashlib.sha256

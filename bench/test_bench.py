@@ -14,7 +14,8 @@ import pytest
 import quarn_core as qc
 from bench import cases, documents, harness, memory, peers, report
 from bench.run import select
-from bench.span_messages import Span
+from tests.support.messages import Span
+from tests.support.spans import span_args
 
 SORT = orjson.OPT_SORT_KEYS
 B64_JSON = base64.b64encode(b'{"x":1}').decode()
@@ -97,17 +98,6 @@ def test_struct_bytes(value, hex_bytes):
 MINIMAL_SPAN = "0a017412017322016e4a0052005a006200920100a20100aa0100ba0100"
 
 
-def _minimal_args(**changes):
-    args = dict.fromkeys(("trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_message"), "")
-    args.update(trace_id="t", span_id="s", name="n", package_type=0, kind=0, status_code=0,
-                is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-                duration_seconds=0, duration_nanos=0, environment=None, input_schema=None, output_schema=None,
-                metadata=None, input_value=None, output_value=None, input_value_proto_struct_bytes=None,
-                output_value_proto_struct_bytes=None)
-    args.update(changes)
-    return args
-
-
 @pytest.mark.parametrize("changes, hex_bytes", [
     ({}, MINIMAL_SPAN),
     ({"environment": ""}, MINIMAL_SPAN + "c20100"),
@@ -120,7 +110,7 @@ def _minimal_args(**changes):
      MINIMAL_SPAN.replace("a20100", "a2010d 0801 10ffffffffffffffffff01")),
 ])
 def test_build_span_bytes(changes, hex_bytes):
-    args = _minimal_args(**changes)
+    args = span_args(**changes)
     expected = bytes.fromhex(hex_bytes.replace(" ", ""))
     assert peers.build_span(**args) == expected == qc.build_span_proto_bytes_pyobject(**args)
 
@@ -133,7 +123,7 @@ def test_build_span_bytes(changes, hex_bytes):
 ])
 def test_build_span_refuses_codes(field, value, message):
     with pytest.raises(ValueError, match=f"^{message}$"):
-        peers.build_span(**_minimal_args(**{field: value}))
+        peers.build_span(**span_args(**{field: value}))
 
 
 def test_typical_span_is_the_same_message_from_both():

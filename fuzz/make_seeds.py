@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into OUT/<target>/.
 
-Sources: the string and bytes literals of tests/*.py, the JSON test suite
+Sources: the string and bytes literals of the Python files under tests/, the JSON test suite
 (../shared/json-test-suite beside the repository, or $QUARN_JSON_SUITE) when it
 is there, and a few Struct and Span encodings built here with a small
-protocol-buffer writer. Only the standard library is used.
+protocol-buffer writer (tests/support/wire.py). Only the standard library is used.
 
     fuzz/make_seeds.py OUT
 """
@@ -18,16 +18,20 @@ import struct
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, ROOT)
+from tests.support.wire import delimited, key, varint  # noqa: E402
+
 MAX_SEED = 64 * 1024
 
 
 def literals():
     strs, blobs = set(), set()
-    tests = os.path.join(ROOT, "tests")
-    for name in sorted(os.listdir(tests)):
-        if not name.endswith(".py"):
-            continue
-        with open(os.path.join(tests, name), encoding="utf-8") as f:
+    paths = []
+    for folder, dirs, names in os.walk(os.path.join(ROOT, "tests")):
+        dirs.sort()
+        paths += [os.path.join(folder, n) for n in sorted(names) if n.endswith(".py")]
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
             tree = ast.parse(f.read())
         for node in ast.walk(tree):
             if isinstance(node, ast.Constant):
@@ -51,25 +55,7 @@ def suite_files():
     return out
 
 
-# ---- a small protocol-buffer writer -------------------------------------------------------------
-
-
-def varint(v):
-    v &= (1 << 64) - 1
-    out = bytearray()
-    while v >= 0x80:
-        out.append((v & 0x7F) | 0x80)
-        v >>= 7
-    out.append(v)
-    return bytes(out)
-
-
-def key(field, wire):
-    return varint(field << 3 | wire)
-
-
-def delimited(field, body):
-    return key(field, 2) + varint(len(body)) + body
+# ---- Struct, JsonSchema and Span encodings -----------------------------------------------------
 
 
 def pb_value(v):

@@ -6,7 +6,8 @@ import re
 
 import pytest
 from hypothesis import given, settings, strategies as st
-from json_oracle import Number, OutOfRange, canonical_number, dump
+from support.json_oracle import Number, OutOfRange, canonical_number, dump
+from support.strategies import json_values, scalars
 
 import quarn_core as qc
 
@@ -90,9 +91,7 @@ def test_token_soup(text):
     agrees_with_the_standard_parser(text)
 
 
-leaves = st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False, allow_infinity=False) | st.text(max_size=8)
-documents = st.recursive(leaves, lambda c: st.lists(c, max_size=4) | st.dictionaries(st.text(max_size=4), c, max_size=4),
-                         max_leaves=15)
+documents = json_values(scalars(st.text(max_size=8), ints=(None, None)), st.text(max_size=4), 4, 15)
 edits = st.lists(st.tuples(st.integers(0, 10**6), st.sampled_from(["insert", "delete", "replace"]),
                            st.sampled_from(TOKENS)), max_size=3)
 

@@ -5,10 +5,10 @@ import subprocess
 import sys
 
 import pytest
+from support.spans import SPAN_PARAMS, span_args
 
 import quarn_core as qc
 
-SPAN_PARAMS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "package_type", "environment", "kind", "input_schema", "output_schema", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_code", "status_message", "is_pre_app_start", "is_root_span", "timestamp_seconds", "timestamp_nanos", "duration_seconds", "duration_nanos", "metadata", "input_value", "output_value", "input_value_proto_struct_bytes", "output_value_proto_struct_bytes"]
 EXPORT_PARAMS = ["observable_service_id", "environment", "sdk_version", "sdk_instance_id", "spans"]
 
 # Registration order, which is also the order of __all__.
@@ -181,15 +181,9 @@ def numpy_like(name, module="numpy", value=None):
     return type(name, (), ns)()
 
 
-SPAN_BASE = dict(
-    trace_id="0af7651916cd43dd8448eb211c80319c", span_id="b7ad6b7169203331", parent_span_id="",
-    name="op", package_name="pkg", instrumentation_name="inst", submodule_name="sub", package_type=1,
-    environment=None, kind=0, input_schema={}, output_schema={}, input_schema_hash="",
-    output_schema_hash="", input_value_hash="", output_value_hash="", status_code=0, status_message="",
-    is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-    duration_seconds=0, duration_nanos=0, metadata=None, input_value=None, output_value=None,
-    input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None,
-)
+SPAN_BASE = span_args(trace_id="0af7651916cd43dd8448eb211c80319c", span_id="b7ad6b7169203331", name="op",
+                      package_name="pkg", instrumentation_name="inst", submodule_name="sub", package_type=1,
+                      input_schema={}, output_schema={})
 EXPORT_BASE = dict(observable_service_id="svc", environment="env", sdk_version="1", sdk_instance_id="i", spans=[])
 
 

@@ -5,7 +5,8 @@ import struct
 
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
-from json_oracle import OutOfRange, canonical_number, layout, reference_canonical
+from support.json_oracle import OutOfRange, canonical_number, layout, reference_canonical
+from support.strategies import encodable_text, finite_floats, json_values, scalars
 
 import quarn_core as qc
 
@@ -277,17 +278,12 @@ def test_numbers_match_the_reference(text):
     assert qc.normalize_json(text) == expected
 
 
-text_values = st.text(st.characters(exclude_categories=["Cs"]), max_size=20)
-json_values = st.recursive(
-    st.none() | st.booleans() | st.integers(min_value=-(2**63), max_value=2**64 - 1)
-    | st.floats(allow_nan=False, allow_infinity=False) | text_values,
-    lambda children: st.lists(children, max_size=5) | st.dictionaries(text_values, children, max_size=5),
-    max_leaves=30,
-)
+text_values = encodable_text(20)
+documents = json_values(scalars(text_values), text_values, 5, 30)
 
 
 @settings(max_examples=1500, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(json_values, st.sampled_from([None, 0, 2]), st.booleans())
+@given(documents, st.sampled_from([None, 0, 2]), st.booleans())
 def test_documents_match_the_reference(value, indent, ascii_only):
     text = json.dumps(value, indent=indent, ensure_ascii=ascii_only)
     assert qc.normalize_json(text) == reference_canonical(text)
@@ -297,12 +293,7 @@ def _stable(f):
     return canonical_number(layout(f)) == layout(f)
 
 
-stable_values = st.recursive(
-    st.none() | st.booleans() | st.integers(min_value=-(2**63), max_value=2**64 - 1)
-    | st.floats(allow_nan=False, allow_infinity=False).filter(_stable) | text_values,
-    lambda children: st.lists(children, max_size=5) | st.dictionaries(text_values, children, max_size=5),
-    max_leaves=30,
-)
+stable_values = json_values(scalars(text_values, floats=finite_floats.filter(_stable)), text_values, 5, 30)
 
 
 @settings(max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow])

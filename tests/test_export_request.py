@@ -5,11 +5,13 @@ import sys
 
 import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
-from wire_bytes import varint
+from support.spans import STRING_FIELDS
+from support.strategies import int32s, int64s, json_values, scalars
+from support.wire import varint
 
 import quarn_core as q
 
-sp = pytest.importorskip("span_proto")
+sp = pytest.importorskip("support.messages")
 
 build = q.build_export_spans_request_bytes_pyobject
 PREFIX = "serialization error: failed to decode span proto bytes: failed to decode Protobuf message: "
@@ -93,18 +95,13 @@ def test_reference_counts_unchanged():
 # ---- against the protobuf package --------------------------------------------------
 
 texts = st.text(max_size=5)
-int32s = st.integers(-(2**31), 2**31 - 1)
-int64s = st.integers(-(2**63), 2**63 - 1)
-json_leaf = st.none() | st.booleans() | st.floats(allow_nan=False) | st.text(max_size=4)
 # The package writes the key of a map entry even when it is empty, the module leaves it out
 # (both read back the same map), so generated keys and member names are never empty; member
 # schemas are never the default one for the same reason.
 keys = st.text(min_size=1, max_size=3)
-json_values = st.recursive(
-    json_leaf,
-    lambda c: st.lists(c, max_size=3) | st.dictionaries(keys, c, max_size=3),
-    max_leaves=8)
-struct_dicts = st.dictionaries(keys, json_values, max_size=4)
+struct_dicts = st.dictionaries(
+    keys, json_values(scalars(st.text(max_size=4), ints=None, floats=st.floats(allow_nan=False)), keys, 3, 8),
+    max_size=4)
 
 schema_dicts = st.recursive(
     st.fixed_dictionaries({"type": int32s}, optional={
@@ -124,11 +121,6 @@ def fill_schema(msg, d, member=False):
     if "items" in d:
         fill_schema(msg.items, d["items"])
         msg.items.SetInParent()
-
-
-STRING_FIELDS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name",
-                 "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash",
-                 "output_value_hash"]
 
 
 @st.composite

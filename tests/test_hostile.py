@@ -12,26 +12,25 @@ import hashlib
 from decimal import Decimal
 
 import pytest
-from call_cases import (
+from support.calls import (
     B64,
     INNER_CANONICAL,
     NUMBER,
     SANITIZED,
-    SPAN_KW,
     STRING,
     STRUCT_DECODE,
     TOO_DEEP,
     UNSUPPORTED,
     hook,
-    ld,
-    nest,
     self_containing_dict,
     self_containing_list,
     sha,
     struct_oracle,
-    varint,
     via_tuple,
 )
+from support.objects import nest
+from support.spans import span_args
+from support.wire import ld, varint
 
 import quarn_core as q
 
@@ -50,14 +49,14 @@ def object_payload(payload, rules):
 
 
 def span(**changes):
-    return q.build_span_proto_bytes_pyobject(**dict(SPAN_KW, **changes))
+    return q.build_span_proto_bytes_pyobject(**span_args(**changes))
 
 
 def export(spans):
     return q.build_export_spans_request_bytes_pyobject("", "", "", "", spans)
 
 
-# The span builder's bytes for SPAN_KW, split around the input_value field.
+# The span builder's bytes for MINIMAL_SPAN, split around the input_value field.
 HEAD = b"\x0a\x01t\x12\x01s\x22\x01n"
 TAIL = b"\x52\x00\x5a\x00\x62\x00\x92\x01\x00\xa2\x01\x00\xaa\x01\x00\xba\x01\x00"
 

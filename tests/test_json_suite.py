@@ -11,7 +11,7 @@ import re
 from pathlib import Path
 
 import pytest
-from json_oracle import reference_canonical
+from support.json_oracle import reference_canonical
 
 import quarn_core as qc
 

@@ -6,6 +6,7 @@ import json
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from support.strategies import json_values
 
 import quarn_core as q
 
@@ -185,8 +186,7 @@ KNOWN = ("encoding", "decoded_type", "match_importance")
 ints = st.integers(-2**63, 2**64 - 1) | st.integers(-2**31 - 2, 2**31 + 1) | st.sampled_from([2**64, -2**63 - 1])
 floats = st.integers(-2**20, 2**20).map(lambda i: i / 64) | st.sampled_from([-0.0, 1e300, 1.5e-7])
 scalars = st.one_of(st.none(), st.booleans(), ints, floats, st.text(max_size=4))
-values = st.recursive(scalars, lambda c: st.lists(c, max_size=3) | st.dictionaries(st.text(max_size=3), c, max_size=3),
-                      max_leaves=5)
+values = json_values(scalars, st.text(max_size=3), 3, 5)
 fields = st.one_of(st.none(), st.integers(-3, 3), floats, values,
                    st.sampled_from([2**31, -2**31 - 1, 2**31 - 1, -2**31]))
 rule_objects = st.lists(st.tuples(st.sampled_from((*KNOWN, "other")), fields), min_size=1, max_size=4)

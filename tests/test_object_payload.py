@@ -9,7 +9,8 @@ from decimal import Decimal
 import pytest
 from google.protobuf import struct_pb2
 from hypothesis import given, settings, strategies as st
-from test_pybridge import DictSub, TupleSub, nest, strict
+from support.objects import DictSub, TupleSub, nest, strict
+from support.strategies import finite_floats, json_values, scalars
 
 import quarn_core
 
@@ -131,10 +132,8 @@ def reads_back(x):
     return (-f if sign else f) == x
 
 
-scalars = (st.none() | st.booleans() | st.integers(-(2**63), 2**63 - 1)
-           | st.floats(allow_nan=False, allow_infinity=False).filter(reads_back) | st.text(max_size=8))
-values = st.recursive(scalars, lambda c: st.lists(c, max_size=4) | st.dictionaries(st.text(max_size=4), c, max_size=4),
-                      max_leaves=12)
+values = json_values(scalars(st.text(max_size=8), ints=(-(2**63), 2**63 - 1), floats=finite_floats.filter(reads_back)),
+                     st.text(max_size=4), 4, 12)
 encoded = values.map(json.dumps) | values.map(lambda v: base64.b64encode(json.dumps(v).encode()).decode())
 names = st.sampled_from(["a", "body", "é", "x.y"])
 codes = st.sampled_from([None, 0, 1, 2, -1, 2**31 - 1, -(2**31), 2**31])

@@ -8,6 +8,7 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
+from support.objects import DictSub, IntSub, ListSub, StrSub, TupleSub, boom, nest, never, strict
 
 import quarn_core
 
@@ -19,54 +20,9 @@ def run(value):
     return quarn_core.process_export_payload_pyobject(value, None)
 
 
-def strict(a, b):
-    """Equal with equal types all the way down, dicts in the same order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(strict(a[k], b[k]) for k in a)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(map(strict, a, b))
-    return repr(a) == repr(b) if isinstance(a, float) else a == b
-
-
 def obj(module=__name__, name="Obj", **methods):
     """An instance of a fresh class with the given dunder methods."""
     return type(name, (), {"__module__": module, **{f"__{k}__": v for k, v in methods.items()}})()
-
-
-def never(*_):
-    raise AssertionError("never called")
-
-
-def boom(*_):
-    raise ValueError("boom")
-
-
-class DictSub(dict):
-    items = keys = values = __iter__ = __getitem__ = __len__ = never
-
-
-class ListSub(list):
-    __iter__ = __getitem__ = __len__ = never
-
-
-class TupleSub(tuple):
-    __iter__ = __getitem__ = __len__ = never
-
-
-class IntSub(int):
-    __index__ = __float__ = never
-
-
-class StrSub(str):
-    __str__ = never
-
-
-def nest(depth, wrap, inner=0):
-    for _ in range(depth):
-        inner = wrap(inner)
-    return inner
 
 
 # (value, canonical text of its JSON value, the object it comes back as); None: unsupported
@@ -206,7 +162,7 @@ def test_depth_bound(wrap, column):
 
 SMALL_STACK = """
 import threading, quarn_core
-from test_pybridge import nest
+from support.objects import nest
 out = []
 def body():
     for wrap in (lambda v: [v], lambda v: {"k": v}, lambda v: (v,)):

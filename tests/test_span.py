@@ -6,26 +6,16 @@ import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from support.spans import STRING_FIELDS, span_args
+from support.strategies import int32s, int64s, json_values, scalars
 
 import quarn_core as q
 
 BASE = "0a 01 74 12 01 73 22 01 6e 4a 00 52 00 5a 00 62 00 92 01 00 a2 01 00 aa 01 00 ba 01 00"
 
 
-def args(**over):
-    a = dict(
-        trace_id="t", span_id="s", parent_span_id="", name="n", package_name="", instrumentation_name="",
-        submodule_name="", package_type=0, environment=None, kind=0, input_schema=None, output_schema=None,
-        input_schema_hash="", output_schema_hash="", input_value_hash="", output_value_hash="", status_code=0,
-        status_message="", is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-        duration_seconds=0, duration_nanos=0, metadata=None, input_value=None, output_value=None,
-        input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None)
-    a.update(over)
-    return a
-
-
 def build(**over):
-    return q.build_span_proto_bytes_pyobject(**args(**over))
+    return q.build_span_proto_bytes_pyobject(**span_args(**over))
 
 
 def h(text):
@@ -218,27 +208,16 @@ def test_reference_counts_unchanged():
 
 # ---- spans built by the module read back by the protobuf package ----------------------
 
-sp = pytest.importorskip("span_proto")
+sp = pytest.importorskip("support.messages")
 
 texts = st.text(max_size=6)
-int64s = st.integers(-(2**63), 2**63 - 1)
-int32s = st.integers(-(2**31), 2**31 - 1)
-json_values = st.recursive(
-    st.none() | st.booleans() | st.integers(-(2**63), 2**63 - 1) | st.floats(allow_nan=False, allow_infinity=False)
-    | st.text(max_size=4),
-    lambda c: st.lists(c, max_size=3) | st.dictionaries(st.text(max_size=3), c, max_size=3),
-    max_leaves=10)
+values = json_values(scalars(st.text(max_size=4), ints=(-(2**63), 2**63 - 1)), st.text(max_size=3), 3, 10)
 schemas = st.recursive(
     st.fixed_dictionaries({}, optional={"type": int32s, "encoding": int32s, "decoded_type": int32s,
                                         "match_importance": st.floats(allow_nan=False)}),
     lambda c: st.fixed_dictionaries({"type": int32s}, optional={
         "properties": st.dictionaries(st.text(max_size=3), c, max_size=3), "items": c}),
     max_leaves=8)
-
-TEXT_FIELDS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name",
-               "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash",
-               "output_value_hash"]
-
 
 def expect_schema(d):
     msg = sp.JsonSchema()
@@ -264,10 +243,10 @@ def struct_of(value):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.fixed_dictionaries(dict.fromkeys(TEXT_FIELDS + ["status_message"], texts)),
+@given(st.fixed_dictionaries(dict.fromkeys(STRING_FIELDS + ("status_message",), texts)),
        st.integers(0, 11), st.integers(0, 5), st.integers(0, 2), st.none() | texts, st.booleans(), st.booleans(),
-       int64s, int32s, int64s, int32s, schemas, schemas, st.none() | st.dictionaries(st.text(max_size=3), json_values),
-       json_values, json_values)
+       int64s, int32s, int64s, int32s, schemas, schemas, st.none() | st.dictionaries(st.text(max_size=3), values),
+       values, values)
 def test_built_span_parses_to_its_arguments(text_args, package_type, kind, status_code, environment, pre, root,
                                             ts, tn, ds, dn, in_schema, out_schema, metadata, in_value, out_value):
     out = q.build_span_proto_bytes_pyobject(
@@ -277,7 +256,7 @@ def test_built_span_parses_to_its_arguments(text_args, package_type, kind, statu
         input_value=in_value, output_value=out_value, input_value_proto_struct_bytes=None,
         output_value_proto_struct_bytes=None)
     got = sp.parse(sp.Span, out)
-    for f in TEXT_FIELDS:
+    for f in STRING_FIELDS:
         assert getattr(got, f) == text_args[f]
     assert (got.package_type, got.kind, got.status.code, got.status.message) == (
         package_type, kind, status_code, text_args["status_message"])

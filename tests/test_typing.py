@@ -18,6 +18,7 @@ import sysconfig
 from pathlib import Path
 
 import pytest
+from support.spans import span_args
 
 import quarn_core
 
@@ -26,17 +27,9 @@ STUB = SITE / "quarn_core.pyi"
 STUB_PACKAGE = SITE / "quarn_core-stubs"
 
 # Correct keyword arguments of build_span_proto_bytes_pyobject, as source text.
-SPAN_ARGS = {
-    "trace_id": '"t"', "span_id": '"s"', "parent_span_id": '""', "name": '"n"', "package_name": '""',
-    "instrumentation_name": '""', "submodule_name": '""', "package_type": "0", "environment": "None",
-    "kind": "0", "input_schema": '{"type": 6, "properties": {}}', "output_schema": "None",
-    "input_schema_hash": '""', "output_schema_hash": '""', "input_value_hash": '""',
-    "output_value_hash": '""', "status_code": "0", "status_message": '""', "is_pre_app_start": "False",
-    "is_root_span": "True", "timestamp_seconds": "0", "timestamp_nanos": "0", "duration_seconds": "0",
-    "duration_nanos": "0", "metadata": '{"k": "v"}', "input_value": '{"a": [1, 2.5]}',
-    "output_value": "None", "input_value_proto_struct_bytes": "None",
-    "output_value_proto_struct_bytes": 'b""',
-}
+SPAN_ARGS = {k: repr(v) for k, v in span_args(
+    input_schema={"type": 6, "properties": {}}, is_root_span=True, metadata={"k": "v"}, input_value={"a": [1, 2.5]},
+    output_value_proto_struct_bytes=b"").items()}
 
 
 def span_call(**overrides):

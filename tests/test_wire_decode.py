@@ -5,7 +5,7 @@ the four texts empty and one span, the request is just that span as field 5.
 """
 
 import pytest
-from wire_bytes import ld, varint
+from support.wire import ld, varint
 
 import quarn_core as q
 
@@ -238,7 +238,7 @@ def test_split_value_merges(value_pieces, expected):
 
 
 def test_split_struct_fields_merge_like_the_package():
-    span_proto = pytest.importorskip("span_proto")
+    pb = pytest.importorskip("support.messages")
     # Thousands of occurrences, keys repeating: merged with the last entry of a key winning,
     # lists extended. Occurrences of Span.input_value; struct_value pieces in one Value of
     # metadata; list_value pieces in one Value of output_value.
@@ -251,4 +251,4 @@ def test_split_struct_fields_merge_like_the_package():
         list_pieces.append(ld(b"\x32", ld(b"\x0a", value)))
     raw = (b"".join(span_pieces) + ld(b"\xba\x01", entry(b"m", b"".join(struct_pieces)))
            + ld(b"\x52", entry(b"l", b"".join(list_pieces))))
-    assert roundtrip(raw) == span_proto.canonical(span_proto.parse(span_proto.Span, raw))
+    assert roundtrip(raw) == pb.canonical(pb.parse(pb.Span, raw))

@@ -1,6 +1,6 @@
 """A table of calls of all nine functions, with the exact outcome of each.
 
-Shared by the soak test (each call repeated many times, memory and reference counts
+Used by the soak test (each call repeated many times, memory and reference counts
 watched) and the thread test (all calls at once from many threads). Every entry has
 valid or failing arguments and the one outcome they must give: the result, computed
 here from independent oracles (hashlib, base64, the protobuf package), or the
@@ -14,9 +14,12 @@ import os
 import sys
 
 from google.protobuf import struct_pb2
-from wire_bytes import ld, varint
 
 import quarn_core as q
+
+from .objects import boom, nest
+from .spans import MINIMAL_SPAN, span_args
+from .wire import ld, varint
 
 SANITIZED = os.environ.get("QUARN_SANITIZED") == "1"
 
@@ -31,19 +34,9 @@ def struct_oracle(value):
     return s.SerializeToString(deterministic=True)
 
 
-def nest(depth, wrap, inner=0):
-    for _ in range(depth):
-        inner = wrap(inner)
-    return inner
-
-
 def hook(**methods):
     """An instance of a fresh class with the given dunder methods."""
     return type("Hook", (), {f"__{k}__": v for k, v in methods.items()})()
-
-
-def boom(*_):
-    raise ValueError("boom")
 
 
 def interrupt(*_):
@@ -166,15 +159,6 @@ OBJECT_RESULT = (OBJECT_NORMALIZED, sha(OBJECT_MERGED), OBJECT_SCHEMA, sha(OBJEC
                  struct_oracle({"body": B64, "h": 0.25, "list": [1, 2.5, None, True, "x" * 40, [3, "t"]],
                                 "n": 1, "s": "aGk="}))
 
-SPAN_KW = dict(
-    trace_id="t", span_id="s", parent_span_id="", name="n", package_name="", instrumentation_name="",
-    submodule_name="", package_type=0, environment=None, kind=0, input_schema=None, output_schema=None,
-    input_schema_hash="", output_schema_hash="", input_value_hash="", output_value_hash="",
-    status_code=0, status_message="", is_pre_app_start=False, is_root_span=False,
-    timestamp_seconds=0, timestamp_nanos=0, duration_seconds=0, duration_nanos=0, metadata=None,
-    input_value=None, output_value=None, input_value_proto_struct_bytes=None,
-    output_value_proto_struct_bytes=None)
-
 TRUE, NULL = b"\x20\x01", b"\x08\x00"
 
 
@@ -184,11 +168,11 @@ def entry(key, value):
 
 def full_span_kwargs():
     schema = {"type": 6, "properties": {"a": {"type": 1}}}
-    return dict(SPAN_KW, package_type=3, kind=2, status_code=Index(1), status_message="m", is_root_span=True,
-                timestamp_seconds=1700000000, timestamp_nanos=5, duration_nanos=250, environment="prod",
-                input_schema=schema, output_schema=[schema], metadata={"k": "v"},
-                input_value={"x": [1, 2.5]}, output_value={"ignored": 1},
-                output_value_proto_struct_bytes=entry(b"b", TRUE) + entry(b"a", NULL) + entry(b"b", NULL))
+    return span_args(package_type=3, kind=2, status_code=Index(1), status_message="m", is_root_span=True,
+                     timestamp_seconds=1700000000, timestamp_nanos=5, duration_nanos=250, environment="prod",
+                     input_schema=schema, output_schema=[schema], metadata={"k": "v"},
+                     input_value={"x": [1, 2.5]}, output_value={"ignored": 1},
+                     output_value_proto_struct_bytes=entry(b"b", TRUE) + entry(b"a", NULL) + entry(b"b", NULL))
 
 
 FULL_SPAN = (
@@ -217,7 +201,7 @@ TOO_DEEP = "maximum nesting depth of 512 exceeded while converting a Python obje
 
 
 def span_call(**changes):
-    return (), dict(SPAN_KW, **changes)
+    return (), span_args(**changes)
 
 
 # (id, function name, make() -> (args, kwargs), expected outcome). make() builds fresh arguments.
@@ -336,7 +320,7 @@ CASES = [
      lambda: span_call(metadata=self_containing_dict()), Raises(RecursionError, TOO_DEEP)),
     ("span schema too deep", "build_span_proto_bytes_pyobject",
      lambda: span_call(output_schema=nest(600, lambda v: {"items": v})), Raises(RecursionError, TOO_DEEP)),
-    ("span missing", "build_span_proto_bytes_pyobject", lambda: (tuple(SPAN_KW.values())[:28], {}),
+    ("span missing", "build_span_proto_bytes_pyobject", lambda: (tuple(MINIMAL_SPAN.values())[:28], {}),
      Raises(TypeError, "build_span_proto_bytes_pyobject() missing 1 required positional argument: "
                        "'output_value_proto_struct_bytes'")),
     ("export ok", "build_export_spans_request_bytes_pyobject", lambda: (EXPORT_ARGS + ([FULL_SPAN, MESSY_SPAN],), {}),
