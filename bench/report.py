@@ -44,28 +44,31 @@ def case_lines(case):
         return memory_lines(case)
     unit = case["unit"]
     head = f"{case['name']}: {case['title']}  [median of {case['rounds']} interleaved rounds]"
-    lines = [head, "", f"| job | per call | {unit} | spread | {RATIO_HEAD} |", "|---|---:|---:|---:|---:|"]
+    cells = []
     for row in case["rows"]:
         name = row["name"] + (" *" if row["primary"] else "")
         ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
-        lines.append(f"| {name} | {fmt_time(row['median'])} | {fmt_rate(rate(row, unit), unit)} | "
-                     f"±{row['spread'] * 100:.0f}% | {ratio} |")
-    for label, value in case["notes"]:
-        lines.append(f"\n{label}: {value:.2f}")
-    return lines
+        cells.append([name, fmt_time(row["median"]), fmt_rate(rate(row, unit), unit),
+                      f"±{row['spread'] * 100:.0f}%", ratio])
+    return table_lines(head, ["job", "per call", unit, "spread", RATIO_HEAD], cells, case["notes"])
 
 
 def memory_lines(case):
-    lines = [f"{case['name']}: {case['title']}", "",
-             "| job | input (UTF-8) | peak RSS increase | × input size | result str/bytes | × without result |",
-             "|---|---:|---:|---:|---:|---:|"]
+    cells = []
     for row in case["rows"]:
         result = row["result_text_bytes"]
         rest = "" if result is None else f"{max(0, row['increase'] - result) / row['size']:.2f}"
-        lines.append(f"| {row['name']} | {fmt_bytes(row['size'])} | {fmt_bytes(row['increase'])} | "
-                     f"{row['multiple']:.2f} | {'' if result is None else fmt_bytes(result)} | {rest} |")
-    for label, value in case["notes"]:
-        lines.append(f"\n{label}: {value:.2f}")
+        cells.append([row["name"], fmt_bytes(row["size"]), fmt_bytes(row["increase"]), f"{row['multiple']:.2f}",
+                      "" if result is None else fmt_bytes(result), rest])
+    columns = ["job", "input (UTF-8)", "peak RSS increase", "× input size", "result str/bytes", "× without result"]
+    return table_lines(f"{case['name']}: {case['title']}", columns, cells, case["notes"])
+
+
+def table_lines(head, columns, cells, notes):
+    """A heading, a Markdown table (the first column left-aligned, the others right) and the notes."""
+    lines = [head, "", "| " + " | ".join(columns) + " |", "|---|" + "---:|" * (len(columns) - 1)]
+    lines += ["| " + " | ".join(row) + " |" for row in cells]
+    lines += [f"\n{label}: {value:.2f}" for label, value in notes]
     return lines
 
 
