@@ -43,8 +43,9 @@ def literals():
 
 
 def suite_files():
-    suite = (os.environ.get("QUARN_JSON_SUITE")
-             or os.path.join(os.path.dirname(ROOT), "shared", "json-test-suite"))
+    suite = os.environ.get("QUARN_JSON_SUITE") or os.path.join(
+        os.path.dirname(ROOT), "shared", "json-test-suite"
+    )
     out = []
     for sub in ("test_parsing", "test_transform"):
         d = os.path.join(suite, sub)
@@ -73,8 +74,9 @@ def pb_value(v):
 
 
 def pb_struct(obj):
-    return b"".join(delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v)))
-                    for k, v in sorted(obj.items()))
+    return b"".join(
+        delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v))) for k, v in sorted(obj.items())
+    )
 
 
 def pb_schema(s):
@@ -98,7 +100,7 @@ def pb_span(i):
     doc = {"a": [1, "x", None, True, {"k": -2.5}], "b": {"c": "d"}}
     schema = {"type": 6, "properties": {
         "a": {"type": 7, "items": {"type": 1}},
-        "b": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 0.5}}}
+        "b": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 0.5}}}  # fmt: skip
     out = b""
     for field, text in enumerate(["0" * 32, "1" * 16, "2" * 16, "call", "pkg", "inst", "sub"], start=1):
         out += delimited(field, text.encode())
@@ -174,7 +176,7 @@ def main():
         "fuzz_span": write(out, "fuzz_span", blobs + spans + structs[:20]),
         "fuzz_schema": write(out, "fuzz_schema", [raw(s) for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
-    }
+    }  # fmt: skip
     for target, n in counts.items():
         print("%-18s %d seeds" % (target, n))
 

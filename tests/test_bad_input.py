@@ -44,8 +44,23 @@ def test_byte_soup(data):
         assert qc.normalize_json(out) == dump(json.loads(out, parse_int=Number, parse_float=Number))
 
 
-TOKENS = list('[]{}",: \n\t\r0123456789.eE+-') + ["true", "false", "null", "\\", "\\n", "\\u00e9", "\\ud83d",
-                                                  "\\ude00", "\\u", "x", "\u00e9", "\x01", '"a"', '"k":', "1e400"]
+TOKENS = list('[]{}",: \n\t\r0123456789.eE+-') + [
+    "true",
+    "false",
+    "null",
+    "\\",
+    "\\n",
+    "\\u00e9",
+    "\\ud83d",
+    "\\ude00",
+    "\\u",
+    "x",
+    "\u00e9",
+    "\x01",
+    '"a"',
+    '"k":',
+    "1e400",
+]
 
 
 def _has_surrogate(value):
@@ -92,8 +107,12 @@ def test_token_soup(text):
 
 
 documents = json_values(scalars(st.text(max_size=8), ints=(None, None)), st.text(max_size=4), 4, 15)
-edits = st.lists(st.tuples(st.integers(0, 10**6), st.sampled_from(["insert", "delete", "replace"]),
-                           st.sampled_from(TOKENS)), max_size=3)
+edits = st.lists(
+    st.tuples(
+        st.integers(0, 10**6), st.sampled_from(["insert", "delete", "replace"]), st.sampled_from(TOKENS)
+    ),
+    max_size=3,
+)
 
 
 @settings(max_examples=3000, deadline=None)
@@ -105,15 +124,15 @@ def test_damaged_documents(value, indent, ascii_only, changes):
         if op == "insert":
             text = text[:i] + token + text[i:]
         elif op == "delete":
-            text = text[:i] + text[i + 1:]
+            text = text[:i] + text[i + 1 :]
         else:
-            text = text[:i] + token + text[i + 1:]
+            text = text[:i] + token + text[i + 1 :]
     agrees_with_the_standard_parser(text)
 
 
 @pytest.mark.parametrize("text,column", [
     ("[" * 10**6, 128), ('{"a":' * 10**6, 636), ('[{"a":' * 500_000, 380), ("[" * 10**6 + "]" * 10**6, 128),
-])
+])  # fmt: skip
 def test_deep_nesting(text, column):
     with pytest.raises(ValueError) as info:
         qc.deterministic_hash(text)
@@ -123,7 +142,7 @@ def test_deep_nesting(text, column):
 @pytest.mark.parametrize("text", [
     "1" * 10**6 + "e-999990", "1." + "1" * 10**6, "0." + "0" * 10**6 + "1", "-" + "9" * 10**6 + "e-999999",
     "0." + "0" * 10**6 + "1e1000005", "1" * 10**6 + ".5e-1000000", "[" + "0" * 1 + "." + "7" * 10**6 + "]",
-])
+])  # fmt: skip
 def test_huge_numbers(text):
     inner = text.strip("[]")
     expected = canonical_number(inner)

@@ -31,7 +31,7 @@ CANONICAL = [
     ('{"\U0001f600":1,"\uffff":2,"\u00e9":3,"z":4,"":5,"aa":6,"a":7}',
      '{"":5,"a":7,"aa":6,"z":4,"\u00e9":3,"\uffff":2,"\U0001f600":1}'),
     ('{"a\\u0000":1,"a":2,"a\\u0001":3}', '{"a":2,"a\\u0000":1,"a\\u0001":3}'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", CANONICAL)
@@ -77,7 +77,7 @@ NUMBERS = [
     # Two passes exactly: each of these moves once more when normalized again.
     ("7.751518962134485e-29", "7.751518962134483e-29"), ("7.751518962134483e-29", "7.751518962134482e-29"),
     ("4.379870024434759e+127", "4.379870024434757e+127"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", NUMBERS)
@@ -91,7 +91,7 @@ def test_numbers(text, expected):
     ("1e309", 5), ("1e400", 5), ("-1e309", 6), ("10e308", 6), ("1000e306", 8), ("1e2147483647", 12),
     ("1.7976931348623158e308", 22), ("1e21474836489", 12), ("1e99999999999", 12), ("1" * 400, 400),
     ("-1e+2147483648", 14),
-])
+])  # fmt: skip
 def test_numbers_out_of_range(text, column):
     with pytest.raises(ValueError) as info:
         qc.normalize_json(text)
@@ -108,7 +108,7 @@ STRINGS = [
     ('"\\u0008\\u000c\\u000a\\u000d\\u0009\\u000b"', '"\\b\\f\\n\\r\\t\\u000b"'), ('"\\u2028\u2029"', '"\u2028\u2029"'),
     ('"\\udbff\\udfff"', '"\U0010ffff"'), ('"\\ud800\\udc00x"', '"\U00010000x"'), ('"\\uFFFF"', '"\uffff"'),
     ('"a\\nb\u00e9\\u00e9\U0001f600"', '"a\\nb\u00e9\u00e9\U0001f600"'), ('"\\\\u0041"', '"\\\\u0041"'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", STRINGS)
@@ -221,7 +221,7 @@ ERRORS = [
     ('[{"a":' * 64, "recursion limit exceeded at line 1 column 380"),
     ("\u00e9", "expected value at line 1 column 1"),
     ("[\u00e9]", "expected value at line 1 column 2"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,message", ERRORS)
@@ -242,7 +242,7 @@ def _nest(open_, close, depth, inner="0"):
     _nest("[", "]", 127), _nest('{"a":', "}", 127), _nest('[{"a":', "}]", 63, "[0]"),
     _nest('{"a":[', "]}", 63, "{}"), "[" + ",".join([_nest("[", "]", 126)] * 3) + "]",
     _nest(" [ ", " ] ", 127, " null "),
-])
+])  # fmt: skip
 def test_nesting_up_to_127_levels(text):
     assert qc.normalize_json(text) == text.replace(" ", "")
 

@@ -36,8 +36,11 @@ def test_known_hashes(text, digest):
 def test_hash_of_texts_longer_than_one_chunk():
     # Printed text is hashed in pieces; strings longer than a piece pass straight through.
     for size in (64 * 1024 - 3, 64 * 1024, 64 * 1024 + 1, 200_000):
-        for doc in ('["' + "x" * size + '"]', "[" + ",".join(["1.5"] * (size // 4)) + "]",
-                    '{"k":"' + "\u00e9\\n" * (size // 3) + '"}'):
+        for doc in (
+            '["' + "x" * size + '"]',
+            "[" + ",".join(["1.5"] * (size // 4)) + "]",
+            '{"k":"' + "\u00e9\\n" * (size // 3) + '"}',
+        ):
             canonical = qc.normalize_json(doc)
             assert qc.deterministic_hash(doc) == hashlib.sha256(canonical.encode()).hexdigest()
 

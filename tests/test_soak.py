@@ -77,8 +77,11 @@ def test_repeated_calls_keep_memory_and_references(case_id, name, make, expected
         rss_growth, block_growth = resident() - rss, sys.getallocatedblocks() - blocks
     assert (wrong, first) == (0, None), f"{wrong} of {CALLS} calls: expected {describe(expected)}"
     after = [sys.getrefcount(o) for o in tracked]
-    changed = [(repr(o)[:80], before, now) for o, before, now in zip(tracked, counts, after)
-               if now != before and not (shared(o) and abs(now - before) < SHARED_TOLERANCE)]
+    changed = [
+        (repr(o)[:80], before, now)
+        for o, before, now in zip(tracked, counts, after)
+        if now != before and not (shared(o) and abs(now - before) < SHARED_TOLERANCE)
+    ]
     assert changed == []
     assert block_growth < BLOCK_TOLERANCE
     if not SANITIZED:

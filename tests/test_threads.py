@@ -56,7 +56,7 @@ def tiny_switch_interval():
 def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     witness = Witness()
     witnessed = ("witnessed", "process_export_payload_pyobject",
-                 lambda: (({"w": [witness, "x"], "n": 1.5}, {"w": [1]}), {}), None)
+                 lambda: (({"w": [witness, "x"], "n": 1.5}, {"w": [1]}), {}), None)  # fmt: skip
     shared_args = {cid: make() for cid, _, make, _ in CASES + [witnessed]}
     table = [(cid, function(name), expected) for cid, name, _, expected in CASES]
     alone = function(witnessed[1])(*shared_args["witnessed"][0])
@@ -75,7 +75,7 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
 
     def worker(index):
         own = {cid: CASES_BY_ID[cid][2]() for cid in PER_THREAD}
-        order = table[index % len(table):] + table[:index % len(table)]
+        order = table[index % len(table) :] + table[: index % len(table)]
         try:
             barrier.wait()
             for _ in range(ROUNDS):
@@ -99,8 +99,9 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     assert calls == [ROUNDS * len(table)] * THREADS
     gc.collect()  # caught exceptions reach the frames that held them: cycles
     after = [sys.getrefcount(o) for o in tracked]
-    assert [(repr(o)[:80], b, a) for o, b, a in zip(tracked, counts, after)
-            if a != b and not shared(o)] == []  # the soak test watches the shared ones
+    assert [
+        (repr(o)[:80], b, a) for o, b, a in zip(tracked, counts, after) if a != b and not shared(o)
+    ] == []  # the soak test watches the shared ones
 
 
 CASES_BY_ID = {c[0]: c for c in CASES}

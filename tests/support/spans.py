@@ -9,13 +9,13 @@ MINIMAL_SPAN = dict(
     status_code=0, status_message="", is_pre_app_start=False, is_root_span=False,
     timestamp_seconds=0, timestamp_nanos=0, duration_seconds=0, duration_nanos=0, metadata=None,
     input_value=None, output_value=None, input_value_proto_struct_bytes=None,
-    output_value_proto_struct_bytes=None)
+    output_value_proto_struct_bytes=None)  # fmt: skip
 SPAN_PARAMS = tuple(MINIMAL_SPAN)
 
 # The plain string fields of the Span message.
 STRING_FIELDS = ("trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name",
                  "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash",
-                 "output_value_hash")
+                 "output_value_hash")  # fmt: skip
 
 
 def span_args(**changes):
