@@ -333,47 +333,43 @@ def _check_texts(*texts):
     return check
 
 
+def _pair_case(name, title, first, second, ratio):
+    """normalize_and_hash and its peers on two documents, each (group, text), with one ratio of
+    two groups' times for quarn and for orjson: ratio is (label, numerator group, denominator group)."""
+    (group_a, text_a), (group_b, text_b) = first, second
+    label, top, bottom = ratio
+    notes = [
+        (f"{who} {label}", f"{job}, {top}", f"{job}, {bottom}")
+        for who, job in (("quarn", "quarn normalize_and_hash"), ("orjson", "orjson loads+dumps, sha256"))
+    ]
+    return Case(
+        name,
+        title,
+        _text_jobs(text_a, group_a) + _text_jobs(text_b, group_b),
+        check=_check_texts(text_a, text_b),
+        notes=notes,
+    )
+
+
 def key_order(n=10**6):
     ascending, descending = documents.many_keys(n), documents.many_keys(n, descending=True)
-    return Case(
+    return _pair_case(
         "key-order",
         f"{n:,} members, descending vs ascending names ({_utf8_size(ascending):,} B)",
-        _text_jobs(ascending, "ascending") + _text_jobs(descending, "descending"),
-        check=_check_texts(ascending, descending),
-        notes=[
-            (
-                "quarn descending / ascending",
-                "quarn normalize_and_hash, descending",
-                "quarn normalize_and_hash, ascending",
-            ),
-            (
-                "orjson descending / ascending",
-                "orjson loads+dumps, sha256, descending",
-                "orjson loads+dumps, sha256, ascending",
-            ),
-        ],
+        ("ascending", ascending),
+        ("descending", descending),
+        ("descending / ascending", "descending", "ascending"),
     )
 
 
 def nesting(target_bytes=1_000_000):
     deep, flat = documents.deep_document(target_bytes), documents.flat_document(target_bytes)
-    return Case(
+    return _pair_case(
         "nesting",
         f"127 levels deep vs flat, the same scalars (~{target_bytes:,} B)",
-        _text_jobs(deep, "127 deep") + _text_jobs(flat, "flat"),
-        check=_check_texts(deep, flat),
-        notes=[
-            (
-                "quarn per byte, deep / flat",
-                "quarn normalize_and_hash, 127 deep",
-                "quarn normalize_and_hash, flat",
-            ),
-            (
-                "orjson per byte, deep / flat",
-                "orjson loads+dumps, sha256, 127 deep",
-                "orjson loads+dumps, sha256, flat",
-            ),
-        ],
+        ("127 deep", deep),
+        ("flat", flat),
+        ("per byte, deep / flat", "127 deep", "flat"),
     )
 
 
