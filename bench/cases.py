@@ -181,12 +181,8 @@ def payload_text(size_name):
         Job("orjson loads+dumps, sha256 (floor)", lambda: peers.payload_floor_text(text, rules_text), FLOOR,
             size=size),
     ]  # fmt: skip
-    return Case(
-        f"payload-text-{size_name}",
-        f"process_export_payload, {size_name} payload text ({size:,} B)",
-        jobs,
-        check=check,
-    )
+    title = f"process_export_payload, {size_name} payload text ({size:,} B)"
+    return Case(f"payload-text-{size_name}", title, jobs, check=check)
 
 
 def payload_object(size_name):
@@ -219,12 +215,8 @@ def payload_object(size_name):
         Job("orjson dumps+loads, sha256 (floor)", lambda: peers.payload_floor_object(payload, rules), FLOOR,
             size=size),
     ]  # fmt: skip
-    return Case(
-        f"payload-object-{size_name}",
-        f"process_export_payload_pyobject, {size_name} payload dict ({size:,} B as JSON)",
-        jobs,
-        check=check,
-    )
+    title = f"process_export_payload_pyobject, {size_name} payload dict ({size:,} B as JSON)"
+    return Case(f"payload-object-{size_name}", title, jobs, check=check)
 
 
 # Span building and export.
@@ -353,24 +345,16 @@ def _pair_case(name, title, first, second, ratio):
 
 def key_order(n=10**6):
     ascending, descending = documents.many_keys(n), documents.many_keys(n, descending=True)
-    return _pair_case(
-        "key-order",
-        f"{n:,} members, descending vs ascending names ({_utf8_size(ascending):,} B)",
-        ("ascending", ascending),
-        ("descending", descending),
-        ("descending / ascending", "descending", "ascending"),
-    )
+    title = f"{n:,} members, descending vs ascending names ({_utf8_size(ascending):,} B)"
+    ratio = ("descending / ascending", "descending", "ascending")
+    return _pair_case("key-order", title, ("ascending", ascending), ("descending", descending), ratio)
 
 
 def nesting(target_bytes=1_000_000):
     deep, flat = documents.deep_document(target_bytes), documents.flat_document(target_bytes)
-    return _pair_case(
-        "nesting",
-        f"127 levels deep vs flat, the same scalars (~{target_bytes:,} B)",
-        ("127 deep", deep),
-        ("flat", flat),
-        ("per byte, deep / flat", "127 deep", "flat"),
-    )
+    title = f"127 levels deep vs flat, the same scalars (~{target_bytes:,} B)"
+    ratio = ("per byte, deep / flat", "127 deep", "flat")
+    return _pair_case("nesting", title, ("127 deep", deep), ("flat", flat), ratio)
 
 
 # Embedded messages that arrive split into many occurrences of one field, each of which
