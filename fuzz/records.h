@@ -99,16 +99,19 @@ inline bool same_span(const quarn::proto::Span& a, const quarn::proto::Span& b) 
          a.name == b.name && a.package_name == b.package_name &&
          a.instrumentation_name == b.instrumentation_name && a.submodule_name == b.submodule_name &&
          a.package_type == b.package_type && same_content(a.input_value, b.input_value) &&
-         same_content(a.output_value, b.output_value) && same_optional_schema(a.input_schema, b.input_schema) &&
-         same_optional_schema(a.output_schema, b.output_schema) && a.input_schema_hash == b.input_schema_hash &&
-         a.output_schema_hash == b.output_schema_hash && a.input_value_hash == b.input_value_hash &&
-         a.output_value_hash == b.output_value_hash && a.kind == b.kind &&
-         a.status.has_value() == b.status.has_value() &&
+         same_content(a.output_value, b.output_value) &&
+         same_optional_schema(a.input_schema, b.input_schema) &&
+         same_optional_schema(a.output_schema, b.output_schema) &&
+         a.input_schema_hash == b.input_schema_hash && a.output_schema_hash == b.output_schema_hash &&
+         a.input_value_hash == b.input_value_hash && a.output_value_hash == b.output_value_hash &&
+         a.kind == b.kind && a.status.has_value() == b.status.has_value() &&
          (!a.status || (a.status->code == b.status->code && a.status->message == b.status->message)) &&
          a.is_pre_app_start == b.is_pre_app_start && a.timestamp.has_value() == b.timestamp.has_value() &&
-         (!a.timestamp || (a.timestamp->seconds == b.timestamp->seconds && a.timestamp->nanos == b.timestamp->nanos)) &&
+         (!a.timestamp ||
+          (a.timestamp->seconds == b.timestamp->seconds && a.timestamp->nanos == b.timestamp->nanos)) &&
          a.duration.has_value() == b.duration.has_value() &&
-         (!a.duration || (a.duration->seconds == b.duration->seconds && a.duration->nanos == b.duration->nanos)) &&
+         (!a.duration ||
+          (a.duration->seconds == b.duration->seconds && a.duration->nanos == b.duration->nanos)) &&
          a.is_root_span == b.is_root_span && same_content(a.metadata, b.metadata) &&
          a.environment == b.environment && a.id == b.id && !a.canonical_encoding && !b.canonical_encoding;
 }

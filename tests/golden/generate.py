@@ -24,7 +24,7 @@ sys.path.insert(0, str(HERE.parent))
 
 import corpus  # noqa: E402
 from corpus import Tagged as T  # noqa: E402
-from wire_bytes import items_chain, ld, nested_groups, nested_structs  # noqa: E402
+from support.wire import items_chain, ld, nested_groups, nested_structs  # noqa: E402
 
 import quarn_core  # noqa: E402
 
