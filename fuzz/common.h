@@ -16,16 +16,16 @@
 #include <string_view>
 #include <vector>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/value.h"
 
 // A failed check ends the process: libFuzzer records the input as a crash.
-#define FUZZ_CHECK(cond)                                                                \
-  do {                                                                                  \
-    if (!(cond)) {                                                                      \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
       std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                                     \
-    }                                                                                   \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 namespace fuzzref {
@@ -387,8 +387,8 @@ inline void number_tokens(std::string_view t, std::vector<std::pair<std::size_t,
       ++i;
     } else if (c == '-' || is_digit(c)) {
       std::size_t s = i;
-      while (i < t.size() && (is_digit(t[i]) || t[i] == '.' || t[i] == 'e' || t[i] == 'E' || t[i] == '+' ||
-                              t[i] == '-'))
+      while (i < t.size() &&
+             (is_digit(t[i]) || t[i] == '.' || t[i] == 'e' || t[i] == 'E' || t[i] == '+' || t[i] == '-'))
         ++i;
       spans.emplace_back(s, i - s);
     } else {

@@ -20,8 +20,8 @@
 #include "payload/export_payload.h"
 #include "payload/merge_rules.h"
 #include "payload/process.h"
-#include "proto/canonical.h"
 #include "proto/struct.h"
+#include "proto/verbatim.h"
 
 using namespace quarn;
 using namespace quarn::json;
@@ -114,7 +114,9 @@ void apply_rule(const JsonValue& value, const MergeRule& rule, Arena& arena, std
   schema = schema_text(value, &rule);
 }
 
-bool same_error(const ModuleError& a, const ModuleError& b) { return a.kind == b.kind && a.message == b.message; }
+bool same_error(const ModuleError& a, const ModuleError& b) {
+  return a.kind == b.kind && a.message == b.message;
+}
 
 }  // namespace
 

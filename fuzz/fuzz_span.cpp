@@ -10,15 +10,15 @@
 #include <string>
 
 #include "common.h"
-#include "proto/canonical.h"
 #include "proto/export_request.h"
+#include "proto/verbatim.h"
 #include "records.h"
 
 using namespace quarn;
 
 namespace {
 
-Result<json::Buffer> request_bytes(std::string_view span, json::Arena& arena) {
+Result<Buffer> request_bytes(std::string_view span, Arena& arena) {
   std::string_view spans[2] = {span, span};
   auto q = proto::decode_export_spans("svc", "env", "1.0", "inst", spans, arena);
   if (!q) return std::move(q).error();
@@ -30,7 +30,7 @@ Result<json::Buffer> request_bytes(std::string_view span, json::Arena& arena) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
   bool canonical = proto::is_canonical_span(bytes);
-  json::Arena arena;
+  Arena arena;
   auto first = proto::decode_span(bytes, arena);
   auto request = request_bytes(bytes, arena);
   if (!first) {
@@ -40,12 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                request.error().message == "failed to decode span proto bytes: " + first.error().text());
     return 0;
   }
-  json::Buffer encoded = proto::encode_span(*first);
+  Buffer encoded = proto::encode_span(*first);
   if (canonical) FUZZ_CHECK(encoded.view() == bytes);
   auto second = proto::decode_span(encoded.view(), arena);
   FUZZ_CHECK(second);
   FUZZ_CHECK(fuzzref::same_span(*first, *second));
-  json::Buffer again = proto::encode_span(*second);
+  Buffer again = proto::encode_span(*second);
   FUZZ_CHECK(again.view() == encoded.view());
   FUZZ_CHECK(proto::is_canonical_span(encoded.view()));
 

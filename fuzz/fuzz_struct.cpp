@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "common.h"
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 #include "records.h"
 
 using namespace quarn;
@@ -15,7 +15,7 @@ using namespace quarn;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
   bool canonical = proto::is_canonical_struct(bytes, 0);
-  json::Arena arena;
+  Arena arena;
   auto first = proto::decode_protobuf_struct(bytes, arena);
   if (!first) {
     FUZZ_CHECK(!canonical);
@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(fuzzref::struct_ordered(*first));
-  json::Buffer encoded = proto::encode_protobuf_struct(*first);
+  Buffer encoded = proto::encode_protobuf_struct(*first);
   if (canonical) FUZZ_CHECK(encoded.view() == bytes);
   auto second = proto::decode_protobuf_struct(encoded.view(), arena);
   FUZZ_CHECK(second);
   FUZZ_CHECK(fuzzref::same_struct(*first, *second));
-  json::Buffer again = proto::encode_protobuf_struct(*second);
+  Buffer again = proto::encode_protobuf_struct(*second);
   FUZZ_CHECK(again.view() == encoded.view());
   FUZZ_CHECK(proto::is_canonical_struct(encoded.view(), 0));
   return 0;

@@ -3,9 +3,9 @@
 
 #include <string_view>
 
+#include "base/result.h"
 #include "json/reader.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
 

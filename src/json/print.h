@@ -6,7 +6,7 @@
 // escapes (quote, backslash, and bytes below 20 hex), everything else as is.
 #pragma once
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/value.h"
 
 namespace quarn::json {

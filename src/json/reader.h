@@ -17,10 +17,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
 

@@ -5,19 +5,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "pybridge/pytype.h"
+
 namespace quarn::frame {
 
 namespace {
 
-// Interned attribute names, created once and kept for the process.
-PyObject* interned(PyObject*& slot, const char* name) {
-  if (slot == nullptr) slot = PyUnicode_InternFromString(name);
-  return slot;
-}
-PyObject* g_qualname = nullptr;
-PyObject* g_module = nullptr;
-PyObject* g_name = nullptr;
-PyObject* g_bool = nullptr;
 PyObject* g_panic_class = nullptr;
 
 constexpr const char* kPanicDoc =
@@ -56,7 +49,7 @@ bool conversion_failed(const Param& p) {
 }
 
 bool cast_failed(const Param& p, PyObject* obj, const char* target) {
-  std::string name = type_name(obj);
+  std::string name = pybridge::type_name(obj);
   PyErr_Format(PyExc_TypeError, "'%s' object cannot be cast as '%s'", name.c_str(), target);
   return conversion_failed(p);
 }
@@ -142,23 +135,6 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
   return false;
 }
 
-std::string type_name(PyObject* obj) {
-  static constexpr const char* kUnknown = "<failed to extract type name>";
-  Ref name = Ref::steal(
-      PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return kUnknown;
-  }
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &len);
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    return kUnknown;
-  }
-  return std::string(utf8, static_cast<std::size_t>(len));
-}
-
 bool to_text(const Param& p, PyObject* obj, std::string_view& out) {
   if (!PyUnicode_Check(obj)) return cast_failed(p, obj, "str");
   Py_ssize_t len = 0;
@@ -204,42 +180,6 @@ bool to_int32(const Param& p, PyObject* obj, std::int32_t& out) {
   return true;
 }
 
-bool is_numpy_bool(PyObject* obj) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module = Ref::steal(PyObject_GetAttr(type, interned(g_module, "__module__")));
-  if (!module || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  if (PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
-  Ref name = Ref::steal(PyObject_GetAttr(type, interned(g_name, "__name__")));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
-}
-
-int numpy_bool_value(PyObject* obj) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref method = Ref::steal(PyObject_GetAttr(type, interned(g_bool, "__bool__")));
-  if (!method) {
-    PyErr_Clear();
-    std::string name = type_name(obj);
-    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
-                 name.c_str());
-    return -1;
-  }
-  Ref value = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
-  if (!value) return -1;
-  if (value.get() == Py_True) return 1;
-  if (value.get() == Py_False) return 0;
-  std::string name = type_name(value.get());
-  PyErr_Format(PyExc_TypeError, "__bool__ should return bool, returned %s", name.c_str());
-  return -1;
-}
-
 bool to_bool(const Param& p, PyObject* obj, bool& out) {
   if (obj == Py_True) {
     out = true;
@@ -249,8 +189,8 @@ bool to_bool(const Param& p, PyObject* obj, bool& out) {
     out = false;
     return true;
   }
-  if (!is_numpy_bool(obj)) return cast_failed(p, obj, "bool");
-  int v = numpy_bool_value(obj);
+  if (!pybridge::is_numpy_bool(obj)) return cast_failed(p, obj, "bool");
+  int v = pybridge::numpy_bool_value(obj);
   if (v < 0) return conversion_failed(p);
   out = v == 1;
   return true;

@@ -153,7 +153,7 @@ PyObject* deterministic_hash(PyObject*, PyObject* args, PyObject* kwargs) {
       return nullptr;
     auto r = json::deterministic_hash(text);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_str(json::as_view(*r)), sig.function);
+    return frame::result(new_str(as_view(*r)), sig.function);
   });
 }
 
@@ -166,8 +166,7 @@ PyObject* normalize_and_hash(PyObject*, PyObject* args, PyObject* kwargs) {
       return nullptr;
     auto r = json::normalize_and_hash(text);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_tuple<2>({new_str(r->first.view()), new_str(json::as_view(r->second))}),
-                         sig.function);
+    return frame::result(new_tuple<2>({new_str(r->first.view()), new_str(as_view(r->second))}), sig.function);
   });
 }
 
@@ -178,7 +177,7 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
     std::string_view text;
     if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
       return nullptr;
-    json::Arena arena(text.size() + 256);
+    Arena arena(text.size() + 256);
     auto r = json::parse_normalized(text, arena);
     if (!r) return frame::raise(r.error());
     return frame::result(pybridge::struct_bytes_object(*r).release(), sig.function);
@@ -210,8 +209,8 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
     auto r = payload::process_export_payload(payload, merges);
     if (!r) return frame::raise(r.error());
     return frame::result(new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()),
-                                       new_str(json::as_view(r->value_hash)), new_str(r->schema_text()),
-                                       new_str(json::as_view(r->schema_hash)),
+                                       new_str(as_view(r->value_hash)), new_str(r->schema_text()),
+                                       new_str(as_view(r->schema_hash)),
                                        pybridge::struct_bytes_object(r->normalized).release()}),
                          sig.function);
   });

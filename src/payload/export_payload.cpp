@@ -9,7 +9,7 @@ namespace quarn::payload {
 Result<ExportPayload> process_export_payload(std::string_view payload_json,
                                              std::optional<std::string_view> schema_merges_json) {
   ExportPayload out;
-  out.arena = json::Arena(payload_json.size() + 256);
+  out.arena = Arena(payload_json.size() + 256);
   // Strings borrow from the payload text, which outlives this call's values.
   Result<json::JsonValue> payload = json::parse_json(payload_json, out.arena, json::StringStorage::Borrow);
   if (!payload) return std::move(payload).error();

@@ -16,18 +16,18 @@
 #include <optional>
 #include <string_view>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/hash.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "payload/merge_rules.h"
 
 namespace quarn::payload {
 
 struct ProcessedPayload {
-  json::HashText value_hash;   // hash of merged_payload
-  json::HashText schema_hash;  // hash of schema
-  json::Buffer struct_bytes;   // Struct encoding of normalized_payload (empty unless an object)
+  HashText value_hash;   // hash of merged_payload
+  HashText schema_hash;  // hash of schema
+  Buffer struct_bytes;   // Struct encoding of normalized_payload (empty unless an object)
   json::JsonValue normalized_payload;
   json::JsonValue merged_payload;
   json::JsonValue schema;
@@ -37,9 +37,9 @@ struct ProcessedPayload {
 // that return them as text. When decoding changed nothing, the merged text is
 // the normalized text and is not printed twice.
 struct PrintedPayload {
-  json::Buffer normalized;
-  json::Buffer merged;  // empty when `merged_is_normalized`
-  json::Buffer schema;
+  Buffer normalized;
+  Buffer merged;  // empty when `merged_is_normalized`
+  Buffer schema;
   bool merged_is_normalized = false;
 
   std::string_view merged_text() const noexcept {
@@ -60,7 +60,7 @@ struct PrintedPayload {
 // encodes `normalized_payload` itself (straight into its result object).
 Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               json::Arena& arena, PrintedPayload* printed = nullptr,
+                                               Arena& arena, PrintedPayload* printed = nullptr,
                                                bool encode_struct = true);
 
 // `value` with the top-level members named by `merges` decoded: a rule with
@@ -70,12 +70,11 @@ Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
 // members and non-objects are returned as they are. Cannot fail. New storage
 // goes to `arena`; the result shares everything unchanged with `value`, and
 // `value`'s storage must outlive it.
-json::JsonValue decode_payload_fields(const json::JsonValue& value, const SchemaMerges& merges,
-                                      json::Arena& arena);
+json::JsonValue decode_payload_fields(const json::JsonValue& value, const SchemaMerges& merges, Arena& arena);
 
 // The schema of `value`. `merges` (may be null) annotates the properties of a
 // top-level object only. Cannot fail; recurses once per nesting level of
 // `value`. Storage goes to `arena`; member names are shared with `value`.
-json::JsonValue derive_schema(const json::JsonValue& value, const SchemaMerges* merges, json::Arena& arena);
+json::JsonValue derive_schema(const json::JsonValue& value, const SchemaMerges* merges, Arena& arena);
 
 }  // namespace quarn::payload

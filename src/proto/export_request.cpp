@@ -1,6 +1,6 @@
 #include "proto/export_request.h"
 
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 
 namespace quarn::proto {
 
@@ -13,7 +13,7 @@ namespace {
 Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id,
-                                               std::span<const std::string_view> spans, json::Arena& arena) {
+                                               std::span<const std::string_view> spans, Arena& arena) {
   ExportSpansRequest q;
   q.observable_service_id = observable_service_id;
   q.environment = environment;

@@ -5,8 +5,8 @@
 #include <span>
 #include <string_view>
 
-#include "json/arena.h"
-#include "module/error.h"
+#include "base/arena.h"
+#include "base/result.h"
 #include "proto/span.h"
 
 namespace quarn::proto {
@@ -19,6 +19,6 @@ namespace quarn::proto {
 Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id,
-                                               std::span<const std::string_view> spans, json::Arena& arena);
+                                               std::span<const std::string_view> spans, Arena& arena);
 
 }  // namespace quarn::proto

@@ -151,10 +151,10 @@ char* write_span_body(const Span& s, const std::size_t*& cursor, char* out) {
 }
 
 template <class T>
-json::Buffer encode_whole(const T& msg, Measured (*measure)(const T&),
-                          void (*write)(const T&, const Measured&, char*)) {
+Buffer encode_whole(const T& msg, Measured (*measure)(const T&),
+                    void (*write)(const T&, const Measured&, char*)) {
   Measured m = measure(msg);
-  json::Buffer buf;
+  Buffer buf;
   if (m.total == 0) return buf;
   buf.reserve(m.total);
   write(msg, m, buf.prepare(m.total));
@@ -195,7 +195,7 @@ constexpr const char* kSpanFieldNames[26] = {
 
 class SpanDecoder {
  public:
-  SpanDecoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
+  SpanDecoder(Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
 
   bool span(WireReader& r, Span& s) {
     while (r.p < r.end) {
@@ -339,7 +339,7 @@ class SpanDecoder {
     }
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   DecodeError& e_;
   StructDraft input_value_, output_value_, metadata_;
 };
@@ -394,13 +394,13 @@ void write_export_spans_request(const ExportSpansRequest& request, const Measure
   (void)p;
 }
 
-json::Buffer encode_span(const Span& span) { return encode_whole<Span>(span, measure_span, write_span); }
+Buffer encode_span(const Span& span) { return encode_whole<Span>(span, measure_span, write_span); }
 
-json::Buffer encode_export_spans_request(const ExportSpansRequest& request) {
+Buffer encode_export_spans_request(const ExportSpansRequest& request) {
   return encode_whole<ExportSpansRequest>(request, measure_export_spans_request, write_export_spans_request);
 }
 
-Result<Span, DecodeError> decode_span(std::string_view bytes, json::Arena& arena) {
+Result<Span, DecodeError> decode_span(std::string_view bytes, Arena& arena) {
   WireReader r(bytes);
   DecodeError e;
   Span s;

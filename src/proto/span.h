@@ -3,7 +3,7 @@
 //
 // Records do not own their bytes: strings refer to the input that was
 // decoded or to text the caller keeps alive, and Struct and JsonSchema
-// children live in a json::Arena. Encoding is two-pass: `measure_*` computes
+// children live in a Arena. Encoding is two-pass: `measure_*` computes
 // the exact length and the length of every nested body once, in pre-order;
 // `write_*` fills exactly that many bytes.
 #pragma once
@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
-#include "json/buffer.h"
+#include "base/arena.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "proto/schema.h"
 #include "proto/struct.h"
 #include "proto/wire.h"
@@ -113,14 +113,14 @@ Measured measure_export_spans_request(const ExportSpansRequest& request);
 void write_export_spans_request(const ExportSpansRequest& request, const Measured& m, char* out);
 
 // The same into one buffer allocated at the exact length.
-json::Buffer encode_span(const Span& span);
-json::Buffer encode_export_spans_request(const ExportSpansRequest& request);
+Buffer encode_span(const Span& span);
+Buffer encode_export_spans_request(const ExportSpansRequest& request);
 
 // Decodes a whole input as a Span (level 0), starting from the default Span:
 // fields in any order, a later string replaces an earlier one, repeated
 // message fields merge, unknown fields and groups are skipped, nesting is
 // limited to 100 levels. Strings refer to `bytes`, which must outlive the
 // result; Struct and schema children are allocated in `arena`.
-Result<Span, DecodeError> decode_span(std::string_view bytes, json::Arena& arena);
+Result<Span, DecodeError> decode_span(std::string_view bytes, Arena& arena);
 
 }  // namespace quarn::proto

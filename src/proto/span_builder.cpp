@@ -1,6 +1,6 @@
 #include "proto/span_builder.h"
 
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 
 namespace quarn::proto {
 
@@ -16,8 +16,7 @@ bool in_range(std::int32_t v, std::uint32_t count) noexcept { return static_cast
 // The value rule: finished bytes win (decoded and written again), then the
 // JSON value, then the empty Struct.
 Result<StructContent, SpanBuildError> value_field(const std::optional<std::string_view>& bytes,
-                                                  const std::optional<json::JsonValue>& value,
-                                                  json::Arena& arena) {
+                                                  const std::optional<json::JsonValue>& value, Arena& arena) {
   if (bytes) {
     // Bytes this module wrote (payload processing's Struct bytes) decode and
     // encode to themselves: they are copied.
@@ -32,7 +31,7 @@ Result<StructContent, SpanBuildError> value_field(const std::optional<std::strin
 
 }  // namespace
 
-Result<Span, SpanBuildError> build_span(const SpanArguments& a, json::Arena& arena) {
+Result<Span, SpanBuildError> build_span(const SpanArguments& a, Arena& arena) {
   if (!in_range(a.package_type, 12)) return fail_enum("package_type", a.package_type);
   if (!in_range(a.kind, 6)) return fail_enum("kind", a.kind);
   if (!in_range(a.status_code, 3)) return fail_enum("status_code", a.status_code);

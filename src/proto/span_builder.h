@@ -9,9 +9,9 @@
 #include <string_view>
 #include <variant>
 
-#include "json/arena.h"
+#include "base/arena.h"
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "proto/span.h"
 
 namespace quarn::proto {
@@ -62,6 +62,6 @@ using SpanBuildError = std::variant<InvalidEnum, ModuleError>;
 // and fills the Span. Every message field is present; `id` is absent. The
 // Span refers to the arguments' strings, JSON values and bytes, which must
 // outlive it; decoded records live in `arena`.
-Result<Span, SpanBuildError> build_span(const SpanArguments& args, json::Arena& arena);
+Result<Span, SpanBuildError> build_span(const SpanArguments& args, Arena& arena);
 
 }  // namespace quarn::proto

@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "base/utf8.h"
+
 namespace quarn::proto {
 
 namespace {
@@ -66,7 +68,8 @@ bool read_length(WireReader& r, std::size_t& len, DecodeError& e) {
 bool read_string(WireReader& r, std::string_view& out, DecodeError& e) {
   std::size_t len;
   if (!read_length(r, len, e)) return false;
-  if (!is_valid_utf8(r.p, len)) return fail(e, "invalid string value: data is not UTF-8 encoded");
+  if (!is_valid_utf8(std::string_view(reinterpret_cast<const char*>(r.p), len)))
+    return fail(e, "invalid string value: data is not UTF-8 encoded");
   out = std::string_view(reinterpret_cast<const char*>(r.p), len);
   r.p += len;
   return true;
@@ -132,47 +135,6 @@ bool enter_message(WireReader& r, int level, const unsigned char*& body_end, Dec
   std::size_t len;
   if (!read_length(r, len, e)) return false;
   body_end = r.p + len;
-  return true;
-}
-
-bool is_valid_utf8(const unsigned char* p, std::size_t n) noexcept {
-  const unsigned char* end = p + n;
-  while (p < end) {
-    // ASCII runs eight bytes at a time.
-    if (end - p >= 8) {
-      std::uint64_t v;
-      std::memcpy(&v, p, 8);
-      if ((v & 0x8080808080808080ull) == 0) {
-        p += 8;
-        continue;
-      }
-    }
-    unsigned c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t need;
-    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) <= need) return false;
-    if (p[1] < lo || p[1] > hi) return false;
-    for (std::size_t i = 2; i <= need; ++i)
-      if ((p[i] & 0xC0) != 0x80) return false;
-    p += need + 1;
-  }
   return true;
 }
 

@@ -149,6 +149,4 @@ inline bool leave_message(const WireReader& r, const unsigned char* body_end, De
   return r.p == body_end || fail(e, "delimited length exceeded");
 }
 
-bool is_valid_utf8(const unsigned char* p, std::size_t n) noexcept;
-
 }  // namespace quarn::proto

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "module/frame.h"
 #include "proto/struct.h"
+#include "pybridge/pytype.h"
 
 namespace quarn::pybridge {
 
@@ -35,7 +35,7 @@ bool has_slot(PyTypeObject* type, int slot) { return PyType_GetSlot(type, slot) 
 // container), the tuple itself for tuple elements (tuples never change).
 class ToJson {
  public:
-  ToJson(json::Arena& arena, std::vector<Ref>* keep) : arena_(arena), keep_(keep) {}
+  ToJson(Arena& arena, std::vector<Ref>* keep) : arena_(arena), keep_(keep) {}
 
   // `depth` counts the containers around `obj`.
   bool convert(PyObject* obj, int depth, JsonValue& out) {
@@ -79,7 +79,7 @@ class ToJson {
 
   [[gnu::cold, gnu::noinline]] bool bad_key(PyObject* key) {
     Ref held = Ref::borrow(key);  // reading the type name may run code
-    failure_ = PyFailure::type_error("'" + frame::type_name(held.get()) + "' object cannot be cast as 'str'");
+    failure_ = PyFailure::type_error("'" + type_name(held.get()) + "' object cannot be cast as 'str'");
     return false;
   }
 
@@ -195,8 +195,8 @@ class ToJson {
   // A hook's failure only ends its own test.
   [[gnu::cold, gnu::noinline]] bool other(PyObject* obj, int depth, JsonValue& out) {
     PyTypeObject* type = Py_TYPE(obj);
-    if (frame::is_numpy_bool(obj)) {
-      int b = frame::numpy_bool_value(obj);
+    if (is_numpy_bool(obj)) {
+      int b = numpy_bool_value(obj);
       if (b >= 0) {
         out = JsonValue::boolean(b == 1);
         return true;
@@ -236,7 +236,7 @@ class ToJson {
     return fail(PyFailure::Kind::TypeError, kUnsupported);
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   std::vector<Ref>* keep_;
   std::vector<JsonMember> members_;  // scratch for the dicts being walked, innermost last
   PyFailure failure_ = PyFailure::pending();
@@ -524,7 +524,7 @@ PyResult<Ref> PyBuilder::build(const json::JsonValue& value, PyObject* like) {
   return out;
 }
 
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep) {
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vector<Ref>* keep) {
   ToJson walk(arena, keep);
   JsonValue out;
   if (!walk.convert(obj, 0, out)) return walk.take_failure();

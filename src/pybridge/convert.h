@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
+#include "base/arena.h"
 #include "json/value.h"
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::pybridge {
 
@@ -41,8 +41,7 @@ inline constexpr int kMaxNestingDepth = 512;
 // str's own UTF-8 buffer (a str never changes while a reference to it is
 // held), and that reference is appended to `keep`, which must outlive every
 // use of the value. Without `keep` the value refers to no interpreter memory.
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena,
-                                           std::vector<Ref>* keep = nullptr);
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vector<Ref>* keep = nullptr);
 
 // Shorter strings are cheaper to copy than to hold: a copy is one bump
 // allocation and a memcpy, a hold is a reference count written twice and a

@@ -59,7 +59,7 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
     total += views.back().size();
   }
 
-  json::Arena arena(total + 256);
+  Arena arena(total + 256);
   auto request = proto::decode_export_spans(observable_service_id, environment, sdk_version, sdk_instance_id,
                                             views, arena);
   if (!request) return PyFailure::module(std::move(request).error());
@@ -68,7 +68,7 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
 }
 
 PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, const SpanObjects& o) {
-  json::Arena arena;
+  Arena arena;
   std::vector<Ref> keep;  // str objects whose UTF-8 the JSON values point at
   // Conversions in their fixed order; the first failure ends the call.
   {

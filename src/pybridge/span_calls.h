@@ -9,10 +9,10 @@
 
 #include <string_view>
 
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
 #include "proto/span_builder.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::pybridge {
 

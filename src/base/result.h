@@ -1,10 +1,11 @@
-// Error values that travel from the bodies to the call frame.
+// Results and error values: how failures travel from the bodies to the call
+// frame.
 //
 // Every operation of the JSON, payload and proto code reports failure by
 // returning a `ModuleError` inside a `Result<T>`; nothing in those folders
 // throws on bad input or touches the interpreter. The call frame
-// (src/module/module.cpp) turns a `ModuleError` into `ValueError` with the
-// kind's prefix.
+// (src/module) turns a `ModuleError` into `ValueError` with the kind's
+// prefix.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 
 #include <cstdint>
 
+#include "base/utf8.h"
 #include "proto/wire.h"
 
 namespace quarn::proto {
@@ -54,10 +55,9 @@ bool body(Cursor& c, Cursor& out) noexcept {
 
 bool text(Cursor& c, std::string_view& out, bool allow_empty) noexcept {
   Cursor s;
-  if (!body(c, s) || (!allow_empty && s.done()) || !is_valid_utf8(s.p, static_cast<std::size_t>(s.end - s.p)))
-    return false;
+  if (!body(c, s) || (!allow_empty && s.done())) return false;
   out = std::string_view(reinterpret_cast<const char*>(s.p), static_cast<std::size_t>(s.end - s.p));
-  return true;
+  return is_valid_utf8(out);
 }
 
 bool skip_fixed64(Cursor& c) noexcept {
