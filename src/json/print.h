@@ -28,7 +28,4 @@ bool print_json_normalized(const JsonValue& value, Buffer& out, bool* moved = nu
 // Appends a JSON string literal (quotes included) with canonical escapes.
 void print_string(std::string_view s, Buffer& out);
 
-// Exact length of the canonical text of `value`.
-std::size_t printed_size(const JsonValue& value) noexcept;
-
 }  // namespace quarn::json

@@ -223,11 +223,6 @@ PyObject* raise(const PyFailure& f, const char* function) {
   return nullptr;
 }
 
-PyObject* not_implemented(const char* function) {
-  PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", function);
-  return nullptr;
-}
-
 PyObject* panic(const char* function, std::string_view message) noexcept {
   try {
     std::fprintf(stderr, "quarn_core: internal failure in %s(): %.*s\n", function,

@@ -55,7 +55,6 @@ inline PyObject* to_opt_object(PyObject* obj) noexcept { return obj == Py_None ?
 // Raising. Each returns nullptr so that entries can `return raise(...)`.
 PyObject* raise(const ModuleError& e);
 PyObject* raise(const PyFailure& f, const char* function);
-PyObject* not_implemented(const char* function);
 
 // Turns an internal failure into PanicException(message), with a short report
 // on standard error naming `function`. A failure while doing so ends the

@@ -11,7 +11,6 @@
 #include "json/parse.h"
 #include "json/print.h"
 #include "payload/base64.h"
-#include "proto/struct.h"
 
 namespace quarn::payload {
 
@@ -197,7 +196,9 @@ JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Aren
 
 Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               Arena& arena, PrintedPayload* printed, bool encode_struct) {
+                                               Arena& arena, const PayloadOptions& options) {
+  PrintedPayload texts;
+  PrintedPayload* printed = options.texts ? &texts : nullptr;
   // The rules are read first, but a failure to read them is reported only
   // after normalization has succeeded, as the steps' order requires. Knowing
   // them first tells whether decoding can change the payload.
@@ -215,8 +216,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
   Buffer* text = nullptr;
   if (printed != nullptr) {
     text = &printed->normalized;
-    text->clear();
-    text->reserve(128);
+    text->reserve(options.text_size_hint + 128);
   } else if (!may_decode) {
     text = &streamed;
     streamed.reserve(std::size_t{16} * 1024);
@@ -260,9 +260,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     schema_hash = json::hash_json_value(schema);
   }
 
-  return ProcessedPayload{
-      value_hash, schema_hash, encode_struct ? proto::struct_bytes_from_json(normalized) : Buffer(),
-      normalized, merged,      schema};
+  return ProcessedPayload{value_hash, schema_hash, normalized, merged, schema, std::move(texts)};
 }
 
 }  // namespace quarn::payload

@@ -2,9 +2,11 @@
 //
 // From one payload and optional schema merges it produces the normalized
 // payload, the payload with its top-level encoded members decoded by the
-// merge rules (the merged payload), the schema of the merged payload, the
-// hashes of the merged payload and of the schema, and the payload's
-// google.protobuf.Struct bytes.
+// merge rules (the merged payload), the schema of the merged payload, and the
+// hashes of the merged payload and of the schema. The payload's
+// google.protobuf.Struct bytes are the callers' to write (proto/struct.h
+// measure_json_struct / write_json_struct of the normalized payload), straight
+// into their result objects.
 //
 // A schema is an object {"properties":{...},"type":T} with "items" (the schema
 // of an array's first element) for non-empty arrays and, on top-level
@@ -13,6 +15,7 @@
 // 6 object, 7 array.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -23,15 +26,6 @@
 #include "payload/merge_rules.h"
 
 namespace quarn::payload {
-
-struct ProcessedPayload {
-  HashText value_hash;   // hash of merged_payload
-  HashText schema_hash;  // hash of schema
-  Buffer struct_bytes;   // Struct encoding of normalized_payload (empty unless an object)
-  json::JsonValue normalized_payload;
-  json::JsonValue merged_payload;
-  json::JsonValue schema;
-};
 
 // The canonical texts of the three values of a ProcessedPayload, for callers
 // that return them as text. When decoding changed nothing, the merged text is
@@ -47,21 +41,37 @@ struct PrintedPayload {
   }
 };
 
-// Runs normalization, merge rules, member decoding, schema derivation, both
-// hashes and the Struct encoding, in that order; the first failure ends it:
-// a Serialization error when the payload does not read back from its own
-// text, the InvalidJson error of parse_schema_merges for bad rules.
-// `payload`'s storage must live in `arena` or outlive the result; the three
-// values of the result keep their storage in `arena` (and share sub-trees
-// with `payload`). Absent `schema_merges_text` means no rules. With `printed`,
-// the three canonical texts are written there and the hashes are taken over
-// those texts (the same bytes hash_json_value digests).
-// With `encode_struct` false, `struct_bytes` stays empty and the caller
-// encodes `normalized_payload` itself (straight into its result object).
+// What the core computes beside the three values and the two hashes.
+struct PayloadOptions {
+  // Also print the three canonical texts into the result; the hashes are
+  // then taken over those texts. Without it each hash is digested while its
+  // text is printed in pieces, and no text is kept.
+  bool texts = false;
+  // With `texts`: the expected length of the normalized text, reserved up
+  // front.
+  std::size_t text_size_hint = 0;
+};
+
+struct ProcessedPayload {
+  HashText value_hash;   // hash of merged_payload
+  HashText schema_hash;  // hash of schema
+  json::JsonValue normalized_payload;
+  json::JsonValue merged_payload;
+  json::JsonValue schema;
+  PrintedPayload texts;  // empty unless PayloadOptions::texts
+};
+
+// Runs normalization, merge rules, member decoding, schema derivation and
+// both hashes, in that order; the first failure ends it: a Serialization
+// error when the payload does not read back from its own text, the
+// InvalidJson error of parse_schema_merges for bad rules. `payload`'s storage
+// must live in `arena` or outlive the result; the three values of the result
+// keep their storage in `arena` (and share sub-trees with `payload`). Absent
+// `schema_merges_text` means no rules. The hashes are those of the values'
+// canonical texts however they are computed (see PayloadOptions).
 Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               Arena& arena, PrintedPayload* printed = nullptr,
-                                               bool encode_struct = true);
+                                               Arena& arena, const PayloadOptions& options = {});
 
 // `value` with the top-level members named by `merges` decoded: a rule with
 // encoding 1 turns a strict Base64 string into its bytes read as lossy UTF-8,

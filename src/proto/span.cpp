@@ -150,18 +150,6 @@ char* write_span_body(const Span& s, const std::size_t*& cursor, char* out) {
   return out;
 }
 
-template <class T>
-Buffer encode_whole(const T& msg, Measured (*measure)(const T&),
-                    void (*write)(const T&, const Measured&, char*)) {
-  Measured m = measure(msg);
-  Buffer buf;
-  if (m.total == 0) return buf;
-  buf.reserve(m.total);
-  write(msg, m, buf.prepare(m.total));
-  buf.commit(m.total);
-  return buf;
-}
-
 // ---- decoding ----------------------------------------------------------------
 
 constexpr const char* kSpanFieldNames[26] = {
@@ -392,12 +380,6 @@ void write_export_spans_request(const ExportSpansRequest& request, const Measure
   assert(static_cast<std::size_t>(p - out) == m.total);
   assert(cursor == m.sizes.data() + m.sizes.size());
   (void)p;
-}
-
-Buffer encode_span(const Span& span) { return encode_whole<Span>(span, measure_span, write_span); }
-
-Buffer encode_export_spans_request(const ExportSpansRequest& request) {
-  return encode_whole<ExportSpansRequest>(request, measure_export_spans_request, write_export_spans_request);
 }
 
 Result<Span, DecodeError> decode_span(std::string_view bytes, Arena& arena) {

@@ -112,10 +112,6 @@ void write_span(const Span& span, const Measured& m, char* out);
 Measured measure_export_spans_request(const ExportSpansRequest& request);
 void write_export_spans_request(const ExportSpansRequest& request, const Measured& m, char* out);
 
-// The same into one buffer allocated at the exact length.
-Buffer encode_span(const Span& span);
-Buffer encode_export_spans_request(const ExportSpansRequest& request);
-
 // Decodes a whole input as a Span (level 0), starting from the default Span:
 // fields in any order, a later string replaces an earlier one, repeated
 // message fields merge, unknown fields and groups are skipped, nesting is

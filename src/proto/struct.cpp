@@ -189,22 +189,6 @@ char* write_struct_t(const typename N::StructNode& s, const std::size_t*& cursor
   return out;
 }
 
-template <class N>
-Buffer encode_t(const typename N::StructNode& s) {
-  std::vector<std::size_t> sizes;
-  sizes.reserve(32);
-  std::size_t total = measure_struct_t<N>(s, sizes);
-  Buffer buf;
-  if (total == 0) return buf;
-  buf.reserve(total);
-  const std::size_t* cursor = sizes.data();
-  char* end = write_struct_t<N>(s, cursor, buf.prepare(total));
-  assert(static_cast<std::size_t>(end - buf.data()) == total);
-  (void)end;
-  buf.commit(total);
-  return buf;
-}
-
 // ---- decoding ------------------------------------------------------------------
 
 // A ListValue being decoded from one or more bodies (repeated list_value
@@ -472,7 +456,6 @@ std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes) {
 char* write_struct(const Struct& st, const std::size_t*& cursor, char* out) {
   return write_struct_t<RecordNodes>(st, cursor, out);
 }
-Buffer encode_protobuf_struct(const Struct& st) { return encode_t<RecordNodes>(st); }
 
 std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes) {
   if (!object.is_object()) {
@@ -488,11 +471,6 @@ char* write_json_struct(const json::JsonValue& object, const std::size_t*& curso
   }
   return write_struct_t<JsonNodes>(object, cursor, out);
 }
-Buffer struct_bytes_from_json(const json::JsonValue& value) {
-  if (!value.is_object()) return Buffer();
-  return encode_t<JsonNodes>(value);
-}
-
 bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, StructDraft& draft,
                         Arena& arena, DecodeError& e) {
   Decoder d(arena, e);
@@ -520,13 +498,6 @@ Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, Arena
   StructDraft draft;
   if (!decode_struct_body(r, r.end, 0, draft, arena, e)) return e;
   return finish_struct(draft);
-}
-
-Result<Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json) {
-  Arena arena(payload_json.size() + 256);
-  Result<json::JsonValue> v = json::parse_normalized(payload_json, arena);
-  if (!v) return std::move(v).error();
-  return struct_bytes_from_json(*v);
 }
 
 Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json) {

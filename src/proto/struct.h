@@ -77,12 +77,9 @@ Value json_to_protobuf_value(const json::JsonValue& value, Arena& arena);
 std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes);
 char* write_struct(const Struct& st, const std::size_t*& cursor, char* out);
 
-// The encoding of a Struct, in one buffer allocated at its exact size.
-Buffer encode_protobuf_struct(const Struct& st);
-
-// encode_protobuf_struct(json_to_protobuf_struct(value)) without building
-// the records: the JSON object is encoded directly (empty for non-objects).
-Buffer struct_bytes_from_json(const json::JsonValue& value);
+// The same for the Struct that json_to_protobuf_struct(value) gives, without
+// building the records: the JSON object is encoded directly (nothing for a
+// non-object).
 std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes);
 char* write_json_struct(const json::JsonValue& object, const std::size_t*& cursor, char* out);
 
@@ -109,9 +106,9 @@ Struct finish_struct(StructDraft& draft);
 // missing key is the empty key, a missing value a Value with no kind.
 Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, Arena& arena);
 
-// The bodies of the two module functions: parse, normalize, convert, then
-// encode or count. InvalidJson / Serialization errors as the parser gives them.
-Result<Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json);
+// The body of object_to_protobuf_struct_field_count: parse, normalize, count
+// the top-level members. InvalidJson / Serialization errors as the parser
+// gives them.
 Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json);
 
 }  // namespace quarn::proto

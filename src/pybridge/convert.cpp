@@ -531,8 +531,6 @@ PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vec
   return out;
 }
 
-PyResult<Ref> json_to_pyobject(const json::JsonValue& value) { return PyBuilder().build(value); }
-
 PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj) {
   if (obj == nullptr || obj == Py_None) return std::optional<std::string_view>();
   char* data = nullptr;

@@ -1,7 +1,7 @@
 // Conversion between interpreter objects and JSON values.
 //
-// All three functions expect the interpreter lock to be held by the calling
-// thread and never release it. Objects handed in are borrowed for the call;
+// Everything here expects the interpreter lock to be held by the calling
+// thread and never releases it. Objects handed in are borrowed for the call;
 // nothing is kept once a function returns.
 #pragma once
 
@@ -48,17 +48,9 @@ PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vec
 // slot in the keep list.
 inline constexpr std::size_t kBorrowMinBytes = 1024;
 
-// A new interpreter object for `value`: None, bool, int (the full unsigned
-// 64-bit range), float, str, list, or dict filled in member order. If the
-// interpreter cannot create an object, its error is printed to standard error
-// and the failure is PanicException "Python API call failed"; if setting a
-// dict item fails, that exception is left pending. Nothing partly built
-// survives a failure.
-PyResult<Ref> json_to_pyobject(const json::JsonValue& value);
-
-// json_to_pyobject for the several values of one call. A member name met
-// again, in any of them, becomes the same str (names of up to
-// kMaxSharedNameBytes), so the interpreter hashes it once.
+// Builds new interpreter objects from JSON values, for the several values of
+// one call. A member name met again, in any of them, becomes the same str
+// (names of up to kMaxSharedNameBytes), so the interpreter hashes it once.
 class PyBuilder {
  public:
   PyBuilder();
@@ -66,7 +58,14 @@ class PyBuilder {
   PyBuilder(const PyBuilder&) = delete;
   PyBuilder& operator=(const PyBuilder&) = delete;
 
-  // As json_to_pyobject. `like` (borrowed, may be null) is the object that
+  // A new object for `value`: None, bool, int (the full unsigned 64-bit
+  // range), float, str, list, or dict filled in member order. If the
+  // interpreter cannot create an object, its error is printed to standard
+  // error and the failure is PanicException "Python API call failed"; if
+  // setting a dict item fails, that exception is left pending. Nothing partly
+  // built survives a failure.
+  //
+  // `like` (borrowed, may be null) is the object that
   // `value` was read from, as far as the caller knows: where an exact str,
   // int or float of `like` stands at the same place as a string or number of
   // `value` and equals it, that object is used instead of a new one, and so

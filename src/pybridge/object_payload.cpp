@@ -67,7 +67,7 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
     merges = merges_text.view();
   }
 
-  auto processed = payload::process_payload_value(*value, merges, arena, nullptr, /*encode_struct=*/false);
+  auto processed = payload::process_payload_value(*value, merges, arena);
   if (!processed) return PyFailure::module(std::move(processed).error());
   const payload::ProcessedPayload& p = *processed;
 
