@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/messages.h"
+
 namespace quarn {
 
 enum class ErrorKind : std::uint8_t {
@@ -28,7 +30,7 @@ struct ModuleError {
 
 // The prefix of a kind's printed form ("invalid json: ", "serialization error: ").
 constexpr const char* error_prefix(ErrorKind kind) noexcept {
-  return kind == ErrorKind::InvalidJson ? "invalid json: " : "serialization error: ";
+  return kind == ErrorKind::InvalidJson ? msg::kInvalidJsonPrefix : msg::kSerializationPrefix;
 }
 
 // Prefix of the kind followed directly by the message.

@@ -227,19 +227,11 @@ class Parser {
 
 }  // namespace
 
-bool parse_json_raw(std::string_view text, Arena& arena, StringStorage strings, JsonValue& out,
-                    ParseError& error) {
-  Parser p(text, arena, strings);
-  if (p.parse_document(out)) return true;
-  error = p.error();
-  return false;
-}
-
 Result<JsonValue> parse_json(std::string_view text, Arena& arena, StringStorage strings) {
+  Parser p(text, arena, strings);
   JsonValue v;
-  ParseError e;
-  if (parse_json_raw(text, arena, strings, v, e)) return v;
-  return to_module_error(ErrorKind::InvalidJson, text, e);
+  if (p.parse_document(v)) return v;
+  return to_module_error(ErrorKind::InvalidJson, text, p.error());
 }
 
 }  // namespace quarn::json

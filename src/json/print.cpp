@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "json/number.h"
+#include "json/parse.h"
 #include "json/scan.h"
 
 namespace quarn::json {
@@ -154,7 +155,7 @@ struct Printer {
       case Kind::Double: dbl(v); return;
       case Kind::String: print_string(v.as_string(), out); return;
       case Kind::Array: {
-        if (Normalize && depth >= kMaxNormalizedDepth) {
+        if (Normalize && depth >= kMaxDepth) {
           ok = false;
           return;
         }
@@ -169,7 +170,7 @@ struct Printer {
         return;
       }
       case Kind::Object: {
-        if (Normalize && depth >= kMaxNormalizedDepth) {
+        if (Normalize && depth >= kMaxDepth) {
           ok = false;
           return;
         }

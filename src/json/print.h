@@ -15,11 +15,9 @@ namespace quarn::json {
 // out of memory). Recurses once per nesting level of the value.
 void print_json(const JsonValue& value, Buffer& out);
 
-// Containers nested deeper than this do not read back (the parser's limit).
-inline constexpr int kMaxNormalizedDepth = 127;
-
 // Appends what `print_json(normalize_value(value))` would append: the text of
-// the value as it reads back from its own canonical text. Returns false when
+// the value as it reads back from its own canonical text (containers nested
+// deeper than the parser's kMaxDepth do not read back). Returns false when
 // that read-back fails (then `out` holds a partial text and the caller finds
 // the error with `normalize_value`). With `moved`, reports whether any double
 // read back as another one; when none did, `value` is its own normalized form.

@@ -17,39 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
 #include "base/result.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/value.h"
 
 namespace quarn::json {
-
-// Parser messages.
-namespace msg {
-inline constexpr const char* kEofList = "EOF while parsing a list";
-inline constexpr const char* kEofObject = "EOF while parsing an object";
-inline constexpr const char* kEofString = "EOF while parsing a string";
-inline constexpr const char* kEofValue = "EOF while parsing a value";
-inline constexpr const char* kExpectedColon = "expected `:`";
-inline constexpr const char* kExpectedListEnd = "expected `,` or `]`";
-inline constexpr const char* kExpectedObjectEnd = "expected `,` or `}`";
-inline constexpr const char* kExpectedIdent = "expected ident";
-inline constexpr const char* kExpectedValue = "expected value";
-inline constexpr const char* kInvalidEscape = "invalid escape";
-inline constexpr const char* kInvalidNumber = "invalid number";
-inline constexpr const char* kOutOfRange = "number out of range";
-inline constexpr const char* kControlChar =
-    "control character (\\u0000-\\u001F) found while parsing a string";
-inline constexpr const char* kKeyMustBeString = "key must be a string";
-inline constexpr const char* kLoneSurrogate = "lone leading surrogate in hex escape";
-inline constexpr const char* kTrailingComma = "trailing comma";
-inline constexpr const char* kTrailingChars = "trailing characters";
-inline constexpr const char* kEndOfHexEscape = "unexpected end of hex escape";
-inline constexpr const char* kRecursionLimit = "recursion limit exceeded";
-}  // namespace msg
-
-// Containers may be nested this deep; opening one more is an error.
-inline constexpr int kMaxDepth = 127;
 
 struct ParseError {
   std::string message;

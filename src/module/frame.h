@@ -73,7 +73,7 @@ PyObject* guard(const char* function, F&& body) noexcept {
   } catch (const std::exception& e) {
     return panic(function, e.what());
   } catch (...) {
-    return panic(function, "panic from Rust code");
+    return panic(function, msg::kPanicUnknown);
   }
 }
 

@@ -344,9 +344,7 @@ bool register_function(PyObject* module, PyObject* module_name, PyMethodDef* def
 
 PyObject* init_module() {
   if (g_created) {
-    PyErr_SetString(PyExc_ImportError,
-                    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
-                    "interpreter process");
+    PyErr_SetString(PyExc_ImportError, msg::kInitTwice);
     return nullptr;
   }
   Ref module = Ref::steal(PyModule_Create2(&g_module, 3));

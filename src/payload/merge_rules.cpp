@@ -36,7 +36,6 @@ namespace {
 
 using json::JsonNumber;
 using json::Reader;
-namespace msg = json::msg;
 
 void append_uint(std::string& out, std::uint64_t u) {
   char buf[20];
@@ -61,7 +60,7 @@ void append_hex_escape(std::string& out, unsigned c) {
 // `string "..."` with the escaping documented in the header. `s` is valid
 // UTF-8 (the reader only accepts such text).
 void describe_string(std::string& out, std::string_view s) {
-  out += "string \"";
+  out += msg::kFoundString;
   for (std::size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
@@ -89,15 +88,15 @@ void describe_string(std::string& out, std::string_view s) {
 void describe_number(std::string& out, const JsonNumber& n) {
   switch (n.kind) {
     case JsonNumber::Kind::UInt:
-      out += "integer `";
+      out += msg::kFoundInteger;
       append_uint(out, n.u);
       break;
     case JsonNumber::Kind::Int:
-      out += "integer `";
+      out += msg::kFoundInteger;
       append_int(out, n.i);
       break;
     case JsonNumber::Kind::Double: {
-      out += "floating point `";
+      out += msg::kFoundDouble;
       char buf[json::kMaxDoubleText];
       out.append(buf, json::format_double(n.d, buf));
       break;
@@ -113,7 +112,7 @@ class MergesReader {
   bool read(std::vector<SchemaMerges::Entry>& entries) {
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-    if (r_.peek() != '{') return wrong_type(", expected a map");
+    if (r_.peek() != '{') return wrong_type(msg::kExpectedMap);
     r_.advance();
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
@@ -176,14 +175,14 @@ class MergesReader {
   bool wrong_type(std::string_view expected_tail) {
     found_.clear();
     if (!describe_value()) return false;
-    return fail("invalid type: ", found_, expected_tail);
+    return fail(msg::kInvalidType, found_, expected_tail);
   }
 
   // A number already read that an i32 field cannot take.
   bool wrong_number(const char* head, const JsonNumber& n) {
     found_.clear();
     describe_number(found_, n);
-    return fail(head, found_, ", expected i32");
+    return fail(head, found_, msg::kExpectedI32);
   }
 
   // Appends the description of the value at the current byte to `found_`,
@@ -191,19 +190,19 @@ class MergesReader {
   bool describe_value() {
     if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
     switch (r_.peek()) {
-      case '[': found_ += "sequence"; return true;
-      case '{': found_ += "map"; return true;
+      case '[': found_ += msg::kFoundSequence; return true;
+      case '{': found_ += msg::kFoundMap; return true;
       case 'n':
         if (!r_.read_literal("null", 4)) return false;
-        found_ += "null";
+        found_ += msg::kFoundNull;
         return true;
       case 't':
         if (!r_.read_literal("true", 4)) return false;
-        found_ += "boolean `true`";
+        found_ += msg::kFoundTrue;
         return true;
       case 'f':
         if (!r_.read_literal("false", 5)) return false;
-        found_ += "boolean `false`";
+        found_ += msg::kFoundFalse;
         return true;
       case '"': {
         std::string_view s;
@@ -243,20 +242,20 @@ class MergesReader {
       out.reset();
       return true;
     }
-    if (r_.at_end() || !starts_number()) return wrong_type(", expected i32");
+    if (r_.at_end() || !starts_number()) return wrong_type(msg::kExpectedI32);
     JsonNumber n;
     if (!r_.read_number(n)) return false;
     switch (n.kind) {
       case JsonNumber::Kind::UInt:
         if (n.u > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-          return wrong_number("invalid value: ", n);
+          return wrong_number(msg::kInvalidValue, n);
         out = static_cast<std::int32_t>(n.u);
         return true;
       case JsonNumber::Kind::Int:
-        if (n.i < std::numeric_limits<std::int32_t>::min()) return wrong_number("invalid value: ", n);
+        if (n.i < std::numeric_limits<std::int32_t>::min()) return wrong_number(msg::kInvalidValue, n);
         out = static_cast<std::int32_t>(n.i);
         return true;
-      case JsonNumber::Kind::Double: return wrong_number("invalid type: ", n);
+      case JsonNumber::Kind::Double: return wrong_number(msg::kInvalidType, n);
     }
     return true;
   }
@@ -268,7 +267,7 @@ class MergesReader {
       out.reset();
       return true;
     }
-    if (r_.at_end() || !starts_number()) return wrong_type(", expected f64");
+    if (r_.at_end() || !starts_number()) return wrong_type(msg::kExpectedF64);
     JsonNumber n;
     if (!r_.read_number(n)) return false;
     switch (n.kind) {
@@ -308,7 +307,7 @@ class MergesReader {
     char c = r_.peek();
     if (c == '{') return read_rule_object(rule);
     if (c == '[') return read_rule_array(rule);
-    return wrong_type(", expected struct MergeRule");
+    return wrong_type(msg::kExpectedMergeRule);
   }
 
   bool read_rule_object(MergeRule& rule) {
@@ -328,7 +327,7 @@ class MergesReader {
       if (field != kUnknown) {
         if (seen & (1u << field)) {
           r_.skip_whitespace();
-          return fail("duplicate field `", field_name(field), "`");
+          return fail(msg::kDuplicateField, field_name(field), "`");
         }
         seen |= 1u << field;
       }

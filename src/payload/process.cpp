@@ -46,9 +46,8 @@ JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, Buffer
   if (rule.decoded_type == 1 && v.is_string()) {
     // Strings of the parsed value may point into `v`'s bytes: those live in
     // the arena or in the payload's own storage.
-    JsonValue parsed;
-    json::ParseError error;
-    if (json::parse_json_raw(v.as_string(), arena, json::StringStorage::Borrow, parsed, error)) v = parsed;
+    Result<JsonValue> parsed = json::parse_json(v.as_string(), arena, json::StringStorage::Borrow);
+    if (parsed) v = *parsed;
   }
   return v;
 }

@@ -6,7 +6,7 @@ namespace quarn::proto {
 
 namespace {
 [[gnu::cold]] ModuleError fail(const DecodeError& e) {
-  return serialization_error("failed to decode span proto bytes: " + e.text());
+  return serialization_error(msg::kSpanDecodeFailed + e.text());
 }
 }  // namespace
 

@@ -7,7 +7,8 @@ namespace quarn::proto {
 namespace {
 
 [[gnu::cold]] SpanBuildError fail_enum(const char* field, std::int32_t value) {
-  return InvalidEnum{std::string("invalid ") + field + " enum: " + std::to_string(value)};
+  return InvalidEnum{msg::kInvalidEnumHead + std::string(field) + msg::kInvalidEnumTail +
+                     std::to_string(value)};
 }
 
 // Codes are compared as unsigned, so every negative value is out of range.

@@ -19,7 +19,7 @@ namespace {
 // The interpreter could not create a result object (only when out of memory).
 [[gnu::cold]] PyFailure fail() {
   PyErr_PrintEx(0);
-  return PyFailure::panic("Python API call failed");
+  return PyFailure::panic(msg::kApiFailed);
 }
 
 // An exception left pending while the result objects were built becomes the
@@ -30,7 +30,7 @@ namespace {
   PyErr_Fetch(&type, &value, &tb);
   PyErr_NormalizeException(&type, &value, &tb);
   Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value), owned_tb = Ref::steal(tb);
-  std::string message = value != nullptr ? type_name(value) : "<failed to extract type name>";
+  std::string message = value != nullptr ? type_name(value) : msg::kUnknownTypeName;
   message += ": ";
   Ref text = Ref::steal(value != nullptr ? PyObject_Str(value) : nullptr);
   Py_ssize_t len = 0;
@@ -39,7 +39,7 @@ namespace {
     message.append(utf8, static_cast<std::size_t>(len));
   } else {
     PyErr_Clear();
-    message += "<exception str() failed>";
+    message += msg::kExceptionStrFailed;
   }
   return PyFailure::module(serialization_error(std::move(message)));
 }

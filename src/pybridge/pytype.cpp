@@ -1,5 +1,6 @@
 #include "pybridge/pytype.h"
 
+#include "base/messages.h"
 #include "pybridge/pyref.h"
 
 namespace quarn::pybridge {
@@ -19,18 +20,17 @@ PyObject* g_bool = nullptr;
 }  // namespace
 
 std::string type_name(PyObject* obj) {
-  static constexpr const char* kUnknown = "<failed to extract type name>";
   Ref name = Ref::steal(
       PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
   if (!name || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
-    return kUnknown;
+    return msg::kUnknownTypeName;
   }
   Py_ssize_t len = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &len);
   if (utf8 == nullptr) {
     PyErr_Clear();
-    return kUnknown;
+    return msg::kUnknownTypeName;
   }
   return std::string(utf8, static_cast<std::size_t>(len));
 }
@@ -58,8 +58,7 @@ int numpy_bool_value(PyObject* obj) {
   if (!method) {
     PyErr_Clear();
     std::string name = type_name(obj);
-    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
-                 name.c_str());
+    PyErr_Format(PyExc_TypeError, msg::kNoBoolConversion, name.c_str());
     return -1;
   }
   Ref value = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
@@ -67,7 +66,7 @@ int numpy_bool_value(PyObject* obj) {
   if (value.get() == Py_True) return 1;
   if (value.get() == Py_False) return 0;
   std::string name = type_name(value.get());
-  PyErr_Format(PyExc_TypeError, "__bool__ should return bool, returned %s", name.c_str());
+  PyErr_Format(PyExc_TypeError, msg::kBoolNotBool, name.c_str());
   return -1;
 }
 

@@ -40,7 +40,7 @@ std::string_view bytes_view(PyObject* obj) noexcept {
 PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id, PyObject* spans) {
-  if (!Py_IS_TYPE(spans, &PyList_Type) && !PyList_Check(spans)) return fail("spans must be a list of bytes");
+  if (!Py_IS_TYPE(spans, &PyList_Type) && !PyList_Check(spans)) return fail(msg::kSpansNotList);
   // Every element is checked, and held, before any is decoded.
   const Py_ssize_t n = PyList_Size(spans);
   std::vector<Ref> held;
@@ -48,7 +48,7 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* item = PyList_GetItem(spans, i);
     if (item == nullptr) return PyFailure::pending();
-    if (!is_bytes(item)) return fail("each span must be bytes");
+    if (!is_bytes(item)) return fail(msg::kSpanNotBytes);
     held.push_back(Ref::borrow(item));
   }
   std::vector<std::string_view> views;
