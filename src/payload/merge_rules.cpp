@@ -36,6 +36,7 @@ namespace {
 
 using json::JsonNumber;
 using json::Reader;
+using json::Step;
 
 void append_uint(std::string& out, std::uint64_t u) {
   char buf[20];
@@ -113,34 +114,18 @@ class MergesReader {
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
     if (r_.peek() != '{') return wrong_type(msg::kExpectedMap);
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() == '}') {
-      r_.advance();
-    } else {
-      for (;;) {
-        if (r_.peek() != '"') return r_.fail_here(msg::kKeyMustBeString);
-        std::string_view name;
-        if (!r_.read_string(scratch_, name)) return false;
-        SchemaMerges::Entry entry{std::string(name), MergeRule{}};
-        if (!read_colon()) return false;
-        if (!read_rule(entry.rule)) return false;
-        entries.push_back(std::move(entry));
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-        char c = r_.peek();
-        if (c == '}') {
-          r_.advance();
-          break;
-        }
-        if (c != ',') return r_.fail_here(msg::kExpectedObjectEnd);
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-        if (r_.peek() == '}') return r_.fail_here(msg::kTrailingComma);
-      }
+    Step step = r_.open(json::kObject);
+    while (step == Step::Element) {
+      if (!r_.at_member_name()) return false;
+      std::string_view name;
+      if (!r_.read_string(scratch_, name)) return false;
+      SchemaMerges::Entry entry{std::string(name), MergeRule{}};
+      if (!r_.read_colon()) return false;
+      if (!read_rule(entry.rule)) return false;
+      entries.push_back(std::move(entry));
+      step = r_.next(json::kObject);
     }
+    if (step == Step::Failed) return false;
     r_.skip_whitespace();
     if (!r_.at_end()) return r_.fail_here(msg::kTrailingChars);
     return true;
@@ -150,16 +135,6 @@ class MergesReader {
 
  private:
   enum Field : unsigned { kEncoding = 0, kDecodedType = 1, kMatchImportance = 2, kUnknown = 3 };
-
-  // After a member name: whitespace, ':', whitespace.
-  bool read_colon() {
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() != ':') return r_.fail_here(msg::kExpectedColon);
-    r_.advance();
-    r_.skip_whitespace();
-    return true;
-  }
 
   // Records "<head><found><tail>" at the current offset.
   [[gnu::cold]] bool fail(std::string_view head, std::string_view found, std::string_view tail) {
@@ -311,16 +286,10 @@ class MergesReader {
   }
 
   bool read_rule_object(MergeRule& rule) {
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() == '}') {
-      r_.advance();
-      return true;
-    }
+    Step step = r_.open(json::kObject);
     unsigned seen = 0;
-    for (;;) {
-      if (r_.peek() != '"') return r_.fail_here(msg::kKeyMustBeString);
+    while (step == Step::Element) {
+      if (!r_.at_member_name()) return false;
       std::string_view name;
       if (!r_.read_string(scratch_, name)) return false;
       const unsigned field = field_of(name);
@@ -331,60 +300,44 @@ class MergesReader {
         }
         seen |= 1u << field;
       }
-      if (!read_colon()) return false;
+      if (!r_.read_colon()) return false;
       if (field != kUnknown) {
         if (!read_field(field, rule)) return false;
       } else if (!r_.skip_value()) {
         return false;
       }
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-      char c = r_.peek();
-      if (c == '}') {
-        r_.advance();
-        return true;
-      }
-      if (c != ',') return r_.fail_here(msg::kExpectedObjectEnd);
-      r_.advance();
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-      if (r_.peek() == '}') return r_.fail_here(msg::kTrailingComma);
+      step = r_.next(json::kObject);
     }
+    return step == Step::Closed;
   }
 
   // Up to three elements. After the third, only the closing bracket may
   // follow: another element (or anything else) is "trailing characters".
   bool read_rule_array(MergeRule& rule) {
-    r_.advance();
+    Step step = r_.open(json::kList);
+    for (unsigned field = kEncoding; step == Step::Element; ++field) {
+      if (!read_field(field, rule)) return false;
+      if (field == kMatchImportance) return read_rule_array_end();
+      step = r_.next(json::kList);
+    }
+    return step == Step::Closed;
+  }
+
+  // After the third element of a rule array: the closing bracket.
+  bool read_rule_array_end() {
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofList);
-    if (r_.peek() == ']') {
+    const char c = r_.peek();
+    if (c == ']') {
       r_.advance();
       return true;
     }
-    for (unsigned field = kEncoding;; ++field) {
-      if (!read_field(field, rule)) return false;
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofList);
-      char c = r_.peek();
-      if (c == ']') {
-        r_.advance();
-        return true;
-      }
-      if (field == kMatchImportance) {
-        if (c != ',') return r_.fail_here(msg::kTrailingChars);
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kTrailingChars);
-        if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
-        return r_.fail_here(msg::kTrailingChars);
-      }
-      if (c != ',') return r_.fail_here(msg::kExpectedListEnd);
-      r_.advance();
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-      if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
-    }
+    if (c != ',') return r_.fail_here(msg::kTrailingChars);
+    r_.advance();
+    r_.skip_whitespace();
+    if (r_.at_end()) return r_.fail_eof(msg::kTrailingChars);
+    if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
+    return r_.fail_here(msg::kTrailingChars);
   }
 
   Reader r_;
