@@ -1,7 +1,7 @@
 // Span bytes from outside: decode, encode, decode, and the export request.
 //
 // Checked: a decoded Span encodes to bytes that decode to the same record and
-// encode to the same bytes again; bytes that is_canonical_span accepts are
+// encode to the same bytes again; bytes that is_verbatim_span accepts are
 // exactly their re-encoding, and it never accepts bytes that fail to decode;
 // an export request built from the bytes (copied when canonical, decoded
 // otherwise) equals the one built from the re-encoding, and a failing span
@@ -30,7 +30,7 @@ Result<Buffer> request_bytes(std::string_view span, Arena& arena) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
-  bool canonical = proto::is_canonical_span(bytes);
+  bool canonical = proto::is_verbatim_span(bytes);
   Arena arena;
   auto first = proto::decode_span(bytes, arena);
   auto request = request_bytes(bytes, arena);
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fuzzref::same_span(*first, *second));
   Buffer again = fuzzref::encode_span(*second);
   FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_canonical_span(encoded.view()));
+  FUZZ_CHECK(proto::is_verbatim_span(encoded.view()));
 
   auto from_encoded = request_bytes(encoded.view(), arena);
   FUZZ_CHECK(request && from_encoded && request->view() == from_encoded->view());

@@ -2,7 +2,7 @@
 //
 // Checked: a decoded Struct encodes to bytes that decode to the same records
 // (keys ascending, unique) and encode to the same bytes again; bytes that
-// is_canonical_struct accepts are exactly their own re-encoding, and it
+// is_verbatim_struct accepts are exactly their own re-encoding, and it
 // accepts the re-encoding; it never accepts bytes that fail to decode.
 #include <cstdint>
 
@@ -15,7 +15,7 @@ using namespace quarn;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
-  bool canonical = proto::is_canonical_struct(bytes, 0);
+  bool canonical = proto::is_verbatim_struct(bytes, 0);
   Arena arena;
   auto first = proto::decode_protobuf_struct(bytes, arena);
   if (!first) {
@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fuzzref::same_struct(*first, *second));
   Buffer again = fuzzref::encode_protobuf_struct(*second);
   FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_canonical_struct(encoded.view(), 0));
+  FUZZ_CHECK(proto::is_verbatim_struct(encoded.view(), 0));
   return 0;
 }

@@ -22,9 +22,9 @@ Result<ExportSpansRequest> decode_export_spans(std::string_view observable_servi
   q.spans.reserve(spans.size());
   for (std::string_view bytes : spans) {
     // Spans in written form (those of the span builder) are copied as they are.
-    if (is_canonical_span(bytes)) {
+    if (is_verbatim_span(bytes)) {
       Span copied;
-      copied.canonical_encoding = bytes;
+      copied.verbatim = bytes;
       q.spans.push_back(copied);
       continue;
     }

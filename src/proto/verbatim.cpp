@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/utf8.h"
+#include "proto/span_fields.h"
 #include "proto/wire.h"
 
 namespace quarn::proto {
@@ -224,13 +225,49 @@ bool time_body(Cursor c) noexcept {
   return c.done();
 }
 
+// One Span field of each kind (proto/span_fields.h), its key already read.
+bool verbatim_string(Cursor& c, unsigned wire) noexcept {  // written only when not empty
+  std::string_view s;
+  return wire == kLengthDelimited && text(c, s, false);
+}
+bool verbatim_opt_string(Cursor& c, unsigned wire) noexcept {  // written whenever present
+  std::string_view s;
+  return wire == kLengthDelimited && text(c, s, true);
+}
+bool verbatim_code(Cursor& c, unsigned wire) noexcept {  // written only when not 0
+  std::int32_t code;
+  return wire == kVarint && int32_field(c, code) && code != 0;
+}
+bool verbatim_flag(Cursor& c, unsigned wire) noexcept {  // written only when true, as 01
+  if (wire != kVarint || !c.next_is(0x01)) return false;
+  ++c.p;
+  return true;
+}
+bool verbatim_value(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && struct_body(b, 1);
+}
+bool verbatim_schema(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && schema_body(b, 1);
+}
+bool verbatim_status(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && status_body(b);
+}
+bool verbatim_timestamp(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && time_body(b);
+}
+bool verbatim_duration(Cursor& c, unsigned wire) noexcept { return verbatim_timestamp(c, wire); }
+
 }  // namespace
 
-bool is_canonical_struct(std::string_view bytes, int level) noexcept {
+bool is_verbatim_struct(std::string_view bytes, int level) noexcept {
   return struct_body(cursor_of(bytes), level);
 }
 
-bool is_canonical_span(std::string_view bytes) noexcept {
+bool is_verbatim_span(std::string_view bytes) noexcept {
   Cursor c = cursor_of(bytes);
   std::uint32_t last = 0;
   while (!c.done()) {
@@ -238,53 +275,16 @@ bool is_canonical_span(std::string_view bytes) noexcept {
     if (!varint(c, key)) return false;
     const std::uint32_t field = static_cast<std::uint32_t>(key >> 3);
     const unsigned wire = static_cast<unsigned>(key & 7);
-    if (key > 0xFFFFFFFFull || field <= last || field > 25) return false;
+    if (key > 0xFFFFFFFFull || field <= last) return false;
     last = field;
-    std::string_view s;
-    std::int32_t code;
-    Cursor b;
     switch (field) {
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-      case 6:
-      case 7:
-      case 13:
-      case 14:
-      case 15:
-      case 16:  // strings written only when not empty
-        if (wire != kLengthDelimited || !text(c, s, false)) return false;
-        break;
-      case 8:
-      case 17:  // enumerations written only when not 0
-        if (wire != kVarint || !int32_field(c, code) || code == 0) return false;
-        break;
-      case 9:
-      case 10:
-      case 23:  // Struct values
-        if (wire != kLengthDelimited || !body(c, b) || !struct_body(b, 1)) return false;
-        break;
-      case 11:
-      case 12:  // schemas
-        if (wire != kLengthDelimited || !body(c, b) || !schema_body(b, 1)) return false;
-        break;
-      case 18:
-        if (wire != kLengthDelimited || !body(c, b) || !status_body(b)) return false;
-        break;
-      case 19:
-      case 22:  // flags written only when true, as 01
-        if (wire != kVarint || !c.next_is(0x01)) return false;
-        ++c.p;
-        break;
-      case 20:
-      case 21:
-        if (wire != kLengthDelimited || !body(c, b) || !time_body(b)) return false;
-        break;
-      default:  // 24 environment, 25 id: written whenever present
-        if (wire != kLengthDelimited || !text(c, s, true)) return false;
-        break;
+#define QUARN_SPAN_FIELD(number, member, kind)   \
+  case number:                                   \
+    if (!verbatim_##kind(c, wire)) return false; \
+    break;
+      QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
+      default: return false;  // no field of a Span
     }
   }
   return true;
