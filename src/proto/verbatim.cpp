@@ -124,25 +124,34 @@ bool value_body(Cursor c, int level, bool allow_empty) noexcept {
   return c.done();
 }
 
+// A map entry (of a Struct, or of a schema's properties) in a message of
+// `level`, its key field already read: a non-empty key (or none, the empty
+// key) above the previous one, and a non-empty value that `value_ok(body,
+// level + 2)` accepts (or none).
+template <class ValueOk>
+bool map_entry(Cursor& c, int level, KeyOrder& order, ValueOk value_ok) noexcept {
+  Cursor entry;
+  if (!body(c, entry) || level + 1 > kRecursionLimit) return false;
+  std::string_view key;
+  if (entry.next_is(0x0A)) {
+    ++entry.p;
+    if (!text(entry, key, false)) return false;
+  }
+  if (!order.accept(key)) return false;
+  if (entry.next_is(0x12)) {
+    ++entry.p;
+    Cursor v;
+    if (!body(entry, v) || v.done() || !value_ok(v, level + 2)) return false;
+  }
+  return entry.done();
+}
+
 bool struct_body(Cursor c, int level) noexcept {
   if (level > kRecursionLimit) return false;
   KeyOrder order;
-  while (!c.done()) {
-    Cursor entry;
-    if (*c.p++ != 0x0A || !body(c, entry) || level + 1 > kRecursionLimit) return false;
-    std::string_view key;
-    if (entry.next_is(0x0A)) {
-      ++entry.p;
-      if (!text(entry, key, false)) return false;
-    }
-    if (!order.accept(key)) return false;
-    if (entry.next_is(0x12)) {
-      ++entry.p;
-      Cursor v;
-      if (!body(entry, v) || v.done() || !value_body(v, level + 2, false)) return false;
-    }
-    if (!entry.done()) return false;
-  }
+  auto value_ok = [](Cursor v, int value_level) { return value_body(v, value_level, false); };
+  while (!c.done())
+    if (*c.p++ != 0x0A || !map_entry(c, level, order, value_ok)) return false;
   return true;
 }
 
@@ -157,23 +166,12 @@ bool schema_body(Cursor c, int level) noexcept {
     if (!int32_field(c, code) || code == 0) return false;
   }
   KeyOrder order;
+  // A property's schema is written only when it is not the default one, and
+  // a non-empty body in written form never is.
+  auto property_ok = [](Cursor s, int property_level) { return schema_body(s, property_level); };
   while (c.next_is(0x12)) {
     ++c.p;
-    Cursor entry;
-    if (!body(c, entry) || level + 1 > kRecursionLimit) return false;
-    std::string_view key;
-    if (entry.next_is(0x0A)) {
-      ++entry.p;
-      if (!text(entry, key, false)) return false;
-    }
-    if (!order.accept(key)) return false;
-    if (entry.next_is(0x12)) {
-      ++entry.p;
-      Cursor s;
-      // A canonical non-empty body is never the default schema.
-      if (!body(entry, s) || s.done() || !schema_body(s, level + 2)) return false;
-    }
-    if (!entry.done()) return false;
+    if (!map_entry(c, level, order, property_ok)) return false;
   }
   if (c.next_is(0x1A)) {
     ++c.p;
