@@ -38,10 +38,22 @@ def rate(row, unit):
     return 1.0 / row["median"]
 
 
-def case_lines(case):
-    """The text table of one case result (a dict as in the JSON file)."""
-    if case["kind"] == "memory":
-        return memory_lines(case)
+def versions(meta):
+    """The versions that the figures depend on: the interpreter and the peers' libraries."""
+    return (f"Python {meta['python']}, orjson {meta['orjson']}, "
+            f"protobuf {meta['protobuf']} ({meta['protobuf_backend']} backend)")
+
+
+def case_lines(case, meta=None):
+    """The text table of one case result (a dict as in the JSON file); with the run's `meta`, the
+    versions of Python and the peers' libraries stand under the title."""
+    lines = memory_lines(case) if case["kind"] == "memory" else time_lines(case)
+    if meta is not None:
+        lines[1:1] = ["", versions(meta)]
+    return lines
+
+
+def time_lines(case):
     unit = case["unit"]
     head = f"{case['name']}: {case['title']}  [median of {case['rounds']} interleaved rounds]"
     lines = [head, "", f"| job | per call | {unit} | spread | {RATIO_HEAD} |", "|---|---:|---:|---:|---:|"]
@@ -72,10 +84,10 @@ def memory_lines(case):
 def markdown(results):
     meta = results["meta"]
     out = [f"# quarn_core benchmarks ({meta['mode']} run, {meta['date']})", "",
-           f"Python {meta['python']}, protobuf {meta['protobuf']} ({meta['protobuf_backend']} backend), "
-           f"orjson {meta['orjson']}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}", ""]
+           f"{versions(meta)}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}", ""]
     for case in results["cases"]:
-        out += ["## " + case_lines(case)[0]] + case_lines(case)[1:] + [""]
+        lines = case_lines(case, meta)
+        out += ["## " + lines[0]] + lines[1:] + [""]
     return "\n".join(out)
 
 
@@ -124,8 +136,8 @@ def draw(results, path):
     for ax, case in zip(axes.flat, cases):
         _panel(ax, case)
     meta = results["meta"]
-    fig.suptitle(f"quarn_core vs Python peers — {meta['mode']} run {meta['date']}, Python {meta['python']}, "
-                 f"protobuf {meta['protobuf_backend']}, {meta['cpus']} CPUs\n"
+    fig.suptitle(f"quarn_core vs Python peers — {meta['mode']} run {meta['date']}, {versions(meta)}, "
+                 f"{meta['cpus']} CPUs\n"
                  "blue: quarn_core · grey: Python peers · light: floor (reading the bytes once).  "
                  "Labels: time per call, then quarn time / peer time.", fontsize=10)
     fig.tight_layout(rect=(0, 0, 1, 1 - 0.75 / (sum(row_heights) + 1.4)), h_pad=1.2)

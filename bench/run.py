@@ -9,6 +9,7 @@ os.environ.pop("PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION", None)
 import argparse
 import datetime
 import importlib.util
+import itertools
 import json
 import platform
 import sys
@@ -18,6 +19,18 @@ from pathlib import Path
 
 MEMORY = "memory"
 RESULTS = Path(__file__).resolve().parent / "results"
+ORJSON_RELEASE = (3, 13)   # the oldest orjson the bench extra accepts (pyproject.toml)
+
+
+def _release(version):
+    """The leading numeric parts of a version text: "3.13.0" -> (3, 13, 0)."""
+    parts = []
+    for part in version.split("."):
+        digits = "".join(itertools.takewhile(str.isdigit, part))
+        if not digits:
+            break
+        parts.append(int(digits))
+    return tuple(parts)
 
 
 def select(names, patterns):
@@ -104,6 +117,10 @@ def main(argv=None):
     results = {"meta": _meta(args.quick), "cases": [], "failed": []}
     if results["meta"]["protobuf_backend"] != "upb":
         print(f"note: protobuf runs on its {results['meta']['protobuf_backend']} backend, not upb", file=sys.stderr)
+    if _release(results["meta"]["orjson"]) < ORJSON_RELEASE:
+        print(f"note: orjson {results['meta']['orjson']} is older than the bench extra asks for "
+              f"({'.'.join(map(str, ORJSON_RELEASE))})", file=sys.stderr)
+    print(report.versions(results["meta"]), flush=True)
     start = time.perf_counter()
     for name in selected:
         t0 = time.perf_counter()
@@ -121,7 +138,8 @@ def main(argv=None):
             results["failed"].append(name)
             continue
         results["cases"].append(result)
-        print("\n" + "\n".join(report.case_lines(result)) + f"\n({time.perf_counter() - t0:.0f} s)", flush=True)
+        print("\n" + "\n".join(report.case_lines(result, results["meta"])) + f"\n({time.perf_counter() - t0:.0f} s)",
+              flush=True)
     results["meta"]["seconds"] = round(time.perf_counter() - start, 1)
     print(f"\n{report.RATIO_HELP}\nTotal {results['meta']['seconds']:.0f} s.")
 

@@ -13,7 +13,7 @@ import pytest
 
 import quarn_core as qc
 from bench import cases, documents, harness, memory, peers, report
-from bench.run import select
+from bench.run import _release, select
 from bench.span_messages import Span
 
 SORT = orjson.OPT_SORT_KEYS
@@ -260,6 +260,29 @@ def test_case_table():
     assert report.case_lines(result) == [
         "c: t  [median of 3 interleaved rounds]", "", "| job | per call | MB/s | spread | quarn/peer |",
         "|---|---:|---:|---:|---:|", "| q * | 2 ms | 1,000 | ±5% |  |", "| p | 8 ms | 250 | ±10% | 0.25 |", "\nn: 0.50"]
+
+
+META = {"python": "3.11.7", "orjson": "3.13.0", "protobuf": "7.36.2", "protobuf_backend": "upb"}
+
+
+@pytest.mark.parametrize("case", [
+    {"name": "c", "title": "t", "kind": "time", "unit": "calls/s", "rounds": 3, "notes": [],
+     "rows": [{"name": "q", "primary": True, "median": 0.002, "size": None, "spread": 0.05, "ratio": None}]},
+    {"name": "memory", "title": "t", "kind": "memory", "notes": [],
+     "rows": [{"name": "q", "size": 1000, "increase": 2000, "multiple": 2.0, "result_text_bytes": None}]},
+])
+def test_every_table_names_the_versions(case):
+    lines = report.case_lines(case, META)
+    assert lines[1:3] == ["", "Python 3.11.7, orjson 3.13.0, protobuf 7.36.2 (upb backend)"]
+    assert lines[:1] + lines[3:] == report.case_lines(case)
+    markdown = report.markdown({"meta": dict(META, mode="quick", date="d", machine="m", cpus=2), "cases": [case]})
+    assert "\n".join(["## " + lines[0]] + lines[1:]) in markdown
+
+
+@pytest.mark.parametrize("text, release", [("3.13.0", (3, 13, 0)), ("3.9.15", (3, 9, 15)), ("4.0.0rc1", (4, 0, 0)),
+                                           ("3.13.dev1", (3, 13))])
+def test_release_parts(text, release):
+    assert _release(text) == release
 
 
 def test_memory_probe_counts_the_result(tmp_path):

@@ -6,6 +6,8 @@
 
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -340,6 +342,20 @@ inline bool shortest(double d, std::string& digits, int& k) {
     }
   }
   return false;
+}
+
+// std::to_chars' shortest digits of a finite non-zero |d|, in the same form as
+// `shortest`: from its scientific text "d[.ddd]e±xx".
+inline void to_chars_shortest(double d, std::string& digits, int& k) {
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
+  const char* e = std::find(buf, r.ptr, 'e');
+  digits.clear();
+  for (const char* p = buf; p < e; ++p)
+    if (*p != '.') digits += *p;
+  int x = 0;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, x);
+  k = x + 1;
 }
 
 // The canonical text of a double.

@@ -5,8 +5,9 @@
 // - the three text functions agree with parse_json / normalize_value /
 //   print_json, errors included, and the hashes are SHA-256 of the canonical
 //   text;
-// - every number converts as the reference conversion says (kind and bits)
-//   and every double prints as the reference layout of its shortest digits;
+// - every number converts as the reference conversion says (kind and bits),
+//   every double's shortest digits are std::to_chars' and it prints as the
+//   reference layout of its shortest digits;
 // - the canonical text parses again, and normalizing it once more changes
 //   exactly the doubles that do not read back as themselves, each into the
 //   double the reference predicts, and nothing else. So the text is a fixed
@@ -52,12 +53,30 @@ bool collect_numbers(const JsonValue& v, std::vector<JsonValue>& out) {
   }
 }
 
+// The module's shortest digits of a double, and the digits the parser attached
+// to it, are std::to_chars' shortest digits.
+void check_digits(const JsonValue& v) {
+  const double d = v.as_double();
+  if (d == 0.0) return;
+  std::string want;
+  int want_k;
+  fuzzref::to_chars_shortest(d, want, want_k);
+  const ShortestDigits got = shortest_digits(d);
+  FUZZ_CHECK(std::string_view(got.digits, static_cast<std::size_t>(got.n)) == want && got.k == want_k);
+  if (v.double_digits() != 0) {
+    const ShortestDigits known = digits_from(v.double_digits(), v.double_k());
+    FUZZ_CHECK(std::string_view(known.digits, static_cast<std::size_t>(known.n)) == want &&
+               known.k == want_k);
+  }
+}
+
 // Every double prints as the reference layout of its value, whether or not
 // the parser attached its digits.
 void check_doubles(const JsonValue& v, bool& any_double) {
   switch (v.kind()) {
     case Kind::Double: {
       any_double = true;
+      check_digits(v);
       auto ref = fuzzref::format_double(v.as_double());
       std::string got = print(v);
       if (ref) FUZZ_CHECK(got == *ref);

@@ -5,7 +5,7 @@ the four texts empty and one span, the request is just that span as field 5.
 """
 
 import pytest
-from wire_bytes import ld, varint
+from wire_bytes import items_chain, ld, nested_groups, nested_structs, varint
 
 import quarn_core as q
 
@@ -73,19 +73,6 @@ FF9 = "ff " * 9
 ])
 def test_roundtrip_table(given, expected):
     assert roundtrip(h(given)).hex(" ") == h(expected).hex(" ")
-
-
-def nested_groups(depth, inner=""):
-    """`depth` unknown groups (field 30) inside each other, `inner` in the innermost."""
-    return h("f3 01" * depth + inner + "f4 01" * depth)
-
-
-def items_chain(schemas):
-    """input_schema holding `schemas` schemas chained through items."""
-    body = b""
-    for _ in range(schemas - 1):
-        body = b"\x1a" + varint(len(body)) + body
-    return b"\x5a" + varint(len(body)) + body
 
 
 @pytest.mark.parametrize("given, reason", [
@@ -189,13 +176,7 @@ def test_schema_nesting_limit(schemas, ok):
 
 def test_struct_nesting_limit():
     # Struct at level 1 under the span; each nested struct_value adds an entry, a Value and a Struct.
-    def nested(n):
-        body = b""
-        for _ in range(n):
-            value = b"\x2a" + varint(len(body)) + body
-            entry = b"\x12" + varint(len(value)) + value
-            body = b"\x0a" + varint(len(entry)) + entry
-        return b"\x4a" + varint(len(body)) + body
+    nested = nested_structs
     # The k-th entry lies at level 3k - 1, its Value at 3k and that Value's Struct at 3k + 1:
     # 33 pass, the 34th entry would lie at 101.
     assert roundtrip(nested(33)) == nested(33)

@@ -13,3 +13,26 @@ def varint(n):
 def ld(key, body):
     """A length-delimited field: key bytes, length varint, body."""
     return key + varint(len(body)) + body
+
+
+def nested_groups(depth, inner=""):
+    """`depth` unknown groups (field 30) inside each other, `inner` (hex) in the innermost."""
+    return bytes.fromhex("f3 01" * depth + inner + "f4 01" * depth)
+
+
+def items_chain(schemas):
+    """A Span's input_schema holding `schemas` schemas chained through items."""
+    body = b""
+    for _ in range(schemas - 1):
+        body = b"\x1a" + varint(len(body)) + body
+    return b"\x5a" + varint(len(body)) + body
+
+
+def nested_structs(n):
+    """A Span's input_value holding n Structs, each the struct_value of the one entry of the last."""
+    body = b""
+    for _ in range(n):
+        value = b"\x2a" + varint(len(body)) + body
+        entry = b"\x12" + varint(len(value)) + value
+        body = b"\x0a" + varint(len(entry)) + entry
+    return b"\x4a" + varint(len(body)) + body

@@ -2,7 +2,13 @@
 // the same objects of the static library.
 #include <openssl/evp.h>
 
-extern "C" int quarn_crypto_probe(const void* data, unsigned long size, unsigned char* digest) {
+#ifdef _WIN32
+#define QUARN_PROBE_EXPORT __declspec(dllexport)
+#else
+#define QUARN_PROBE_EXPORT
+#endif
+
+extern "C" QUARN_PROBE_EXPORT int quarn_crypto_probe(const void* data, unsigned long size, unsigned char* digest) {
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   unsigned int length = 0;
   const int ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&

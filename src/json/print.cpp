@@ -1,6 +1,5 @@
 #include "json/print.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -61,14 +60,14 @@ inline const Escape& escape_for(unsigned char c) {
 
 void print_uint(std::uint64_t u, Buffer& out) {
   char* p = out.prepare(20);
-  auto r = std::to_chars(p, p + 20, u);
-  out.commit(static_cast<std::size_t>(r.ptr - p));
+  out.commit(write_uint(u, p));
 }
 
+// A negative integer (the only kind Kind::Int holds).
 void print_int(std::int64_t i, Buffer& out) {
-  char* p = out.prepare(20);
-  auto r = std::to_chars(p, p + 20, i);
-  out.commit(static_cast<std::size_t>(r.ptr - p));
+  char* p = out.prepare(21);
+  *p = '-';
+  out.commit(1 + write_uint(0 - static_cast<std::uint64_t>(i), p + 1));
 }
 
 }  // namespace
