@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/value.h"
 
 // A failed check ends the process: libFuzzer records the input as a crash.
