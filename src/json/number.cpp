@@ -11,7 +11,8 @@
 // canonical text of a number depends on every such rounding: wider
 // intermediates (x87's 80 bits) would round twice and change hashes.
 #if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
-#error "quarn_core needs double arithmetic without wider intermediates (FLT_EVAL_METHOD 0); on 32-bit x86 compile with -msse2 -mfpmath=sse"
+#error \
+    "quarn_core needs double arithmetic without wider intermediates (FLT_EVAL_METHOD 0); on 32-bit x86 compile with -msse2 -mfpmath=sse"
 #endif
 
 namespace quarn::json {
