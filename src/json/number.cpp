@@ -87,16 +87,18 @@ namespace {
 
 // "00" to "99".
 constexpr struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
+  char text[200]{};
+  constexpr DigitPairs() {
+    for (std::size_t i = 0; i < 100; ++i) {
       text[2 * i] = static_cast<char>('0' + i / 10);
       text[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
   }
 } kDigitPairs;
 
-inline void write_pair(char* p, std::uint32_t v) noexcept { std::memcpy(p, kDigitPairs.text + 2 * v, 2); }
+inline void write_pair(char* p, std::uint32_t v) noexcept {
+  std::memcpy(p, kDigitPairs.text + std::size_t{2} * v, 2);
+}
 
 // The digits of `m`, eight at a time in 32-bit arithmetic, then in pairs.
 inline int write_digits(std::uint64_t m, char* out) noexcept {

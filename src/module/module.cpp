@@ -100,8 +100,8 @@ bool bind_text(const Signature& sig, PyObject* args, PyObject* kwargs, Ref& slot
 }
 
 PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kNormalizeJson;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kNormalizeJson.function, [&]() -> PyObject* {
+    const Signature& sig = kNormalizeJson;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
@@ -112,8 +112,8 @@ PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* deterministic_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kDeterministicHash;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kDeterministicHash.function, [&]() -> PyObject* {
+    const Signature& sig = kDeterministicHash;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
@@ -124,8 +124,8 @@ PyObject* deterministic_hash(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* normalize_and_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kNormalizeAndHash;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kNormalizeAndHash.function, [&]() -> PyObject* {
+    const Signature& sig = kNormalizeAndHash;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
@@ -136,8 +136,8 @@ PyObject* normalize_and_hash(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kObjectToStructBytes;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kObjectToStructBytes.function, [&]() -> PyObject* {
+    const Signature& sig = kObjectToStructBytes;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
@@ -149,8 +149,8 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kObjectToStructFieldCount;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kObjectToStructFieldCount.function, [&]() -> PyObject* {
+    const Signature& sig = kObjectToStructFieldCount;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
@@ -161,8 +161,8 @@ PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObj
 }
 
 PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kProcessExportPayloadSig;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kProcessExportPayloadSig.function, [&]() -> PyObject* {
+    const Signature& sig = kProcessExportPayloadSig;
     Ref slots[2];
     std::string_view payload;
     std::optional<std::string_view> merges;
@@ -180,8 +180,8 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kProcessExportPayloadPyobjectSig;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kProcessExportPayloadPyobjectSig.function, [&]() -> PyObject* {
+    const Signature& sig = kProcessExportPayloadPyobjectSig;
     Ref slots[2];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
     auto r = pybridge::process_export_payload_pyobject(slots[0].get(), frame::to_opt_object(slots[1].get()));
@@ -217,8 +217,8 @@ bool convert_span_arguments(const Ref* slots, proto::SpanArguments& a) {
 }
 
 PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kBuildSpanSig;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kBuildSpanSig.function, [&]() -> PyObject* {
+    const Signature& sig = kBuildSpanSig;
     Ref slots[kBuildSpan.size()];
     proto::SpanArguments a;
     if (!frame::bind(sig, args, kwargs, slots) || !convert_span_arguments(slots, a)) return nullptr;
@@ -231,8 +231,8 @@ PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  const Signature& sig = kBuildExportRequestSig;
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kBuildExportRequestSig.function, [&]() -> PyObject* {
+    const Signature& sig = kBuildExportRequestSig;
     Ref slots[5];
     std::string_view text[4];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
@@ -282,7 +282,7 @@ void describe_functions() {
     }
     doc += ")\n--\n\n";
     g_functions[i] = PyMethodDef{
-        sig.function, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(kFunctions[i].entry)),
+        sig.function, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kFunctions[i].entry)),
         METH_VARARGS | METH_KEYWORDS, doc.c_str()};
   }
 }

@@ -84,7 +84,7 @@ struct Span {
 };
 
 // Fields are numbered 1 to kSpanFieldCount, in the table's order.
-#define QUARN_SPAN_FIELD(number, member, kind) +1
+#define QUARN_SPAN_FIELD(number, member, kind) +1  // NOLINT(bugprone-macro-parentheses): a term of a sum
 inline constexpr std::uint32_t kSpanFieldCount = 0 QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD);
 #undef QUARN_SPAN_FIELD
 static_assert([] {
