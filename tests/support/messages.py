@@ -31,7 +31,7 @@ def _file_descriptor():
     except ImportError as e:  # a missing compiler must not pass for a missing protobuf package
         if GRPC_TOOLS_EXPECTED:
             raise RuntimeError("grpcio-tools is needed to compile proto/quarn.proto (the test extra)") from e
-        import pytest  # noqa: PLC0415
+        import pytest
 
         # No binary wheel of grpcio-tools for this CPU (the test extra leaves it out):
         # the tests that compare with protobuf's message classes skip.
