@@ -116,6 +116,14 @@ def test_strings(text, expected):
     assert qc.normalize_json(text) == expected
 
 
+@pytest.mark.parametrize("text,expected", STRINGS)
+def test_strings_as_names_and_members(text, expected):
+    # Each decoded string beside plain ones, as a member name and as values in
+    # containers: every string is escaped on its own.
+    doc = f'{{"": [{text}, "b"], {text}: {{"": {text}}}}}'
+    assert qc.normalize_json(doc) == f'{{"":[{expected},"b"],{expected}:{{"":{expected}}}}}'
+
+
 @pytest.mark.parametrize("byte", range(0x20))
 def test_control_bytes_are_escaped(byte):
     short = {0x08: "\\b", 0x09: "\\t", 0x0A: "\\n", 0x0C: "\\f", 0x0D: "\\r"}

@@ -61,7 +61,13 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
         }
         if (copy != nullptr) copy[i].value = e;
       }
-      out = copy != nullptr ? JsonValue::object_ref(copy, ms.size()) : v;
+      if (copy == nullptr) {
+        out = v;
+      } else {
+        // The names are the same, so what the mark says of them still holds.
+        const JsonValue rebuilt = JsonValue::object_ref(copy, ms.size());
+        out = v.is_plain() ? rebuilt.plain() : rebuilt;
+      }
       return true;
     }
     default: out = v; return true;

@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "json/scan.h"
+
 namespace quarn::json {
 
 namespace {
@@ -116,21 +118,27 @@ class Parser {
 
   // A string's content as the value keeps it: a view of the text when it has
   // no escapes and strings may borrow, else a copy in the arena. Null data on
-  // failure.
-  QUARN_ALWAYS_INLINE std::string_view read_kept_string() {
+  // failure. `plain` tells whether the content needs no escaping when
+  // printed: a string without escapes ended at the first byte that would (its
+  // closing quote), so only a decoded one is looked at again.
+  QUARN_ALWAYS_INLINE std::string_view read_kept_string(bool& plain) {
     std::string_view s = r_.read_string(scratch_);
     if (s.data() == nullptr) [[unlikely]]
       return s;
     // Escaped strings are decoded into the scratch; the others are views of the text.
-    if (borrow_ && s.data() != scratch_.data()) return s;
+    const bool decoded = s.data() == scratch_.data();
+    plain = !decoded || detail::scan_string_run(s.data(), s.data() + s.size()) == s.data() + s.size();
+    if (borrow_ && !decoded) return s;
     return std::string_view(arena_.copy_bytes(s), s.size());
   }
 
   QUARN_ALWAYS_INLINE JsonValue parse_string() {
-    std::string_view s = read_kept_string();
+    bool plain;
+    std::string_view s = read_kept_string(plain);
     if (s.data() == nullptr) [[unlikely]]
       return failed(false);
-    return JsonValue::string_ref(s);
+    const JsonValue v = JsonValue::string_ref(s);
+    return plain ? v.plain() : v;
   }
 
   [[gnu::noinline]] JsonValue parse_array(int depth) {
@@ -163,11 +171,14 @@ class Parser {
       return JsonValue::object_ref(nullptr, 0);
     }
     const std::size_t base = members_.size();
+    bool names_plain = true;
     do {
       if (!r_.at_member_name()) return failed(false);
-      const std::string_view name = read_kept_string();
+      bool plain;
+      const std::string_view name = read_kept_string(plain);
       if (name.data() == nullptr) [[unlikely]]
         return failed(false);
+      names_plain &= plain;
       if (!r_.read_colon()) return failed(false);
       const JsonValue v = parse_value(depth);
       if (failed_) [[unlikely]]
@@ -176,10 +187,10 @@ class Parser {
       step = r_.next(kObject);
     } while (step == Step::Element);
     if (step == Step::Failed) return failed(false);
-    JsonValue out =
+    const JsonValue out =
         make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
     members_.truncate(base);
-    return out;
+    return names_plain ? out.plain() : out;
   }
 
   Reader r_;

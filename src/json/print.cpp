@@ -72,18 +72,26 @@ void print_int(std::int64_t i, Buffer& out) {
 
 }  // namespace
 
+namespace {
+
+// A string with nothing to escape: one copy between the quotes.
+QUARN_ALWAYS_INLINE void print_plain_string(std::string_view s, Buffer& out) {
+  const std::size_t n = s.size();
+  char* w = out.prepare(n + 2);
+  w[0] = '"';
+  detail::copy_bytes(w + 1, s.data(), n);
+  w[n + 1] = '"';
+  out.commit(n + 2);
+}
+
+}  // namespace
+
 void print_string(std::string_view s, Buffer& out) {
   const char* p = s.data();
   const char* end = p + s.size();
   const char* q0 = detail::scan_string_run(p, end);
   if (q0 == end) [[likely]] {
-    // Nothing to escape: one copy.
-    const std::size_t n = s.size();
-    char* w = out.prepare(n + 2);
-    w[0] = '"';
-    detail::copy_bytes(w + 1, p, n);
-    w[n + 1] = '"';
-    out.commit(n + 2);
+    print_plain_string(s, out);
     return;
   }
   out.push_back('"');
@@ -152,7 +160,11 @@ struct Printer {
       case Kind::UInt: print_uint(v.as_uint(), out); return;
       case Kind::Int: print_int(v.as_int(), out); return;
       case Kind::Double: dbl(v); return;
-      case Kind::String: print_string(v.as_string(), out); return;
+      case Kind::String:
+        // A plain string was found free of escapes when it was read.
+        if (v.is_plain()) print_plain_string(v.as_string(), out);
+        else print_string(v.as_string(), out);
+        return;
       case Kind::Array: {
         if (Normalize && depth >= kMaxDepth) {
           ok = false;
@@ -174,11 +186,13 @@ struct Printer {
           return;
         }
         out.push_back('{');
+        const bool names_plain = v.is_plain();
         bool first = true;
         for (const JsonMember& m : v.members()) {
           if (!first) out.push_back(',');
           first = false;
-          print_string(m.name, out);
+          if (names_plain) print_plain_string(m.name, out);
+          else print_string(m.name, out);
           out.push_back(':');
           value(m.value, depth + 1);
         }

@@ -65,7 +65,23 @@ class Reader {
   char peek() const noexcept { return *cur_; }
   void advance() noexcept { ++cur_; }
 
-  void skip_whitespace() noexcept {
+  // Whitespace between tokens is most often absent or a single space (as
+  // after ", " and ": "); both are settled here, in the caller's loop, and
+  // only a longer run goes to the loop below.
+  QUARN_ALWAYS_INLINE void skip_whitespace() noexcept {
+    if (end_ - cur_ >= 2) [[likely]] {
+      const unsigned char c = static_cast<unsigned char>(cur_[0]);
+      if (c > ' ') return;
+      if (c == ' ' && static_cast<unsigned char>(cur_[1]) > ' ') {
+        ++cur_;
+        return;
+      }
+    }
+    skip_whitespace_run();
+  }
+
+  // Skips every whitespace byte from the current one on.
+  [[gnu::noinline]] void skip_whitespace_run() noexcept {
     while (cur_ != end_) {
       const unsigned char c = static_cast<unsigned char>(*cur_);
       // Every byte that can start or continue a token lies above the space.

@@ -6,6 +6,12 @@
 // at, so copying a value is a shallow copy and sub-trees may be shared between
 // values that live in the same arena.
 //
+// A string may carry the plain mark: its bytes need no escaping when printed
+// (no byte below 20 hex, no '"' and no '\\'), so the printer copies them
+// without looking. On an object the same mark says this of every member name.
+// The mark is a promise, never a guess: a producer that does not know leaves it
+// clear, and the printer then scans as for any string.
+//
 // Numbers keep their kind: a non-negative integer (unsigned 64-bit), a negative
 // integer (signed 64-bit, always below 0) and a finite double are distinct, so 1
 // and 1.0 are different values. Objects hold their members sorted by name in
@@ -102,7 +108,16 @@ class JsonValue {
     return v;
   }
 
-  Kind kind() const noexcept { return static_cast<Kind>(tag_ & 0xff); }
+  // The same string or object with the plain mark set (see above): for a
+  // string, its bytes need no escaping; for an object, no member name does.
+  JsonValue plain() const noexcept {
+    JsonValue v = *this;
+    v.tag_ |= kPlainMark;
+    return v;
+  }
+  bool is_plain() const noexcept { return (tag_ & kPlainMark) != 0; }
+
+  Kind kind() const noexcept { return static_cast<Kind>(tag_ & kKindMask); }
   bool is_null() const noexcept { return kind() == Kind::Null; }
   bool is_string() const noexcept { return kind() == Kind::String; }
   bool is_array() const noexcept { return kind() == Kind::Array; }
@@ -132,8 +147,8 @@ class JsonValue {
   std::size_t size() const noexcept { return static_cast<std::size_t>(tag_ >> 8); }
   std::span<const JsonValue> elements() const noexcept { return {a_, size()}; }
   inline std::span<const JsonMember> members() const noexcept;
-  // True when both handles are the same value: same kind, size and payload
-  // (for containers and strings, the same storage). Every constructor sets
+  // True when both handles are the same value: same kind, plain mark, size
+  // and payload (for containers and strings, the same storage). Every constructor sets
   // all sixteen bytes, so comparing them is exact.
   bool identical(const JsonValue& other) const noexcept {
     std::uint64_t a, b;
@@ -149,7 +164,11 @@ class JsonValue {
       : tag_(static_cast<std::uint64_t>(k) | (static_cast<std::uint64_t>(size) << 8)), u_(u) {}
 
   static constexpr int kDigitsBias = 22;
-  std::uint64_t tag_;  // kind in the low byte, size (or a double's digits) above it
+  static constexpr std::uint64_t kKindMask = 0x0f;
+  static constexpr std::uint64_t kPlainMark = 0x80;
+  // The kind in the low four bits and the plain mark in the top bit of the low
+  // byte; the size (or a double's digits) above it.
+  std::uint64_t tag_;
   union {
     std::uint64_t u_;
     double d_;
