@@ -8,10 +8,11 @@ import orjson
 from google.protobuf import json_format, struct_pb2
 
 import quarn_core as qc
+from tests.support.messages import ExportSpansRequest, Span
+from tests.support.wire import ld
 
 from . import documents, peers
 from .harness import FLOOR, MODULE, PEER, Case, Job
-from .span_messages import ExportSpansRequest, Span
 
 
 def _utf8_size(text):
@@ -22,8 +23,13 @@ def same_value(a, b, path="$"):
     """Raise AssertionError unless two JSON-shaped values agree; doubles may differ in the
     last bit or two (the module's number conversion can land on a neighbouring double)."""
     if isinstance(a, float) or isinstance(b, float):
-        ok = (isinstance(a, (int, float)) and isinstance(b, (int, float)) and not isinstance(a, bool)
-              and not isinstance(b, bool) and math.isclose(a, b, rel_tol=1e-15, abs_tol=0.0))
+        ok = (
+            isinstance(a, (int, float))
+            and isinstance(b, (int, float))
+            and not isinstance(a, bool)
+            and not isinstance(b, bool)
+            and math.isclose(a, b, rel_tol=1e-15, abs_tol=0.0)
+        )
         if not ok:
             raise AssertionError(f"{path}: {a!r} != {b!r}")
     elif type(a) is not type(b):
@@ -54,6 +60,7 @@ def _sha256_of(text):
 
 # Canonical text and hash.
 
+
 def canonical(size_name):
     text = documents.document(size_name)
     data = text.encode()
@@ -75,11 +82,16 @@ def canonical(size_name):
         Job("orjson loads+dumps, sha256", lambda: peers.orjson_normalize_and_hash(text), PEER, size=size),
         Job("sha256 of the bytes (floor)", lambda: peers.sha256(data).hexdigest(), FLOOR, size=size),
     ]
-    return Case(f"canonical-{size_name}", f"canonical text + hash, {size_name} document ({size:,} B)", jobs,
-                check=check)
+    return Case(
+        f"canonical-{size_name}",
+        f"canonical text + hash, {size_name} document ({size:,} B)",
+        jobs,
+        check=check,
+    )
 
 
 # Struct bytes of a JSON object.
+
 
 def struct(size_name):
     text = documents.document(size_name)
@@ -105,21 +117,35 @@ def struct(size_name):
             primary=True, size=size),
         Job("orjson loads, json_format.ParseDict, serialize", parse_dict, PEER, size=size),
         Job("orjson loads, Struct.update, serialize", update, PEER, size=size),
-    ]
-    return Case(f"struct-{size_name}", f"Struct bytes of a JSON object, {size_name} document ({size:,} B)", jobs,
-                check=check)
+    ]  # fmt: skip
+    return Case(
+        f"struct-{size_name}",
+        f"Struct bytes of a JSON object, {size_name} document ({size:,} B)",
+        jobs,
+        check=check,
+    )
 
 
 # Export payload processing.
 
-def _check_payload(module_normalized, module_merged, module_schema, module_struct,
-                   peer_normalized, peer_merged, peer_schema, peer_struct, payload):
+
+def _check_payload(
+    module_normalized,
+    module_merged,
+    module_schema,
+    module_struct,
+    peer_normalized,
+    peer_merged,
+    peer_schema,
+    peer_struct,
+    payload,
+):
     same_value(module_normalized, peer_normalized)
     same_value(module_merged, peer_merged)
     if module_schema != peer_schema:
         raise AssertionError(f"schemas differ: {module_schema!r:.200} != {peer_schema!r:.200}")
     same_value(_struct_value(module_struct), _struct_value(peer_struct))
-    if type(payload) is dict and "body" in payload:     # the rules really decoded something
+    if type(payload) is dict and "body" in payload:  # the rules really decoded something
         assert type(module_merged["body"]) is dict, "body was not decoded"
 
 
@@ -129,12 +155,23 @@ def payload_text(size_name):
     size = _utf8_size(text)
 
     def check():
-        normalized, merged, value_hash, schema, schema_hash, struct = qc.process_export_payload(text, rules_text)
+        normalized, merged, value_hash, schema, schema_hash, struct = qc.process_export_payload(
+            text, rules_text
+        )
         assert value_hash == _sha256_of(merged) and schema_hash == _sha256_of(schema)
         p = peers.process_payload_text(text, rules_text)
         assert p[2] == _sha256_of(p[1]) and p[4] == _sha256_of(p[3])
-        _check_payload(json.loads(normalized), json.loads(merged), json.loads(schema), struct,
-                       json.loads(p[0]), json.loads(p[1]), json.loads(p[3]), p[5], payload)
+        _check_payload(
+            json.loads(normalized),
+            json.loads(merged),
+            json.loads(schema),
+            struct,
+            json.loads(p[0]),
+            json.loads(p[1]),
+            json.loads(p[3]),
+            p[5],
+            payload,
+        )
 
     jobs = [
         Job("quarn process_export_payload", lambda: qc.process_export_payload(text, rules_text), MODULE,
@@ -143,9 +180,9 @@ def payload_text(size_name):
             size=size),
         Job("orjson loads+dumps, sha256 (floor)", lambda: peers.payload_floor_text(text, rules_text), FLOOR,
             size=size),
-    ]
-    return Case(f"payload-text-{size_name}", f"process_export_payload, {size_name} payload text ({size:,} B)",
-                jobs, check=check)
+    ]  # fmt: skip
+    title = f"process_export_payload, {size_name} payload text ({size:,} B)"
+    return Case(f"payload-text-{size_name}", title, jobs, check=check)
 
 
 def payload_object(size_name):
@@ -154,7 +191,9 @@ def payload_object(size_name):
     size = _utf8_size(json.dumps(payload, ensure_ascii=False))
 
     def check():
-        normalized, value_hash, schema, schema_hash, struct = qc.process_export_payload_pyobject(payload, rules)
+        normalized, value_hash, schema, schema_hash, struct = qc.process_export_payload_pyobject(
+            payload, rules
+        )
         # The text entry reads doubles from their printed form, which can move one a bit, so
         # only the schema is bound to agree exactly between the two entries.
         text_result = qc.process_export_payload(json.dumps(payload), rules_text)
@@ -162,8 +201,9 @@ def payload_object(size_name):
         merged = json.loads(text_result[1])
         p = peers.process_payload_object(payload, rules)
         assert p[3] == _sha256_of(orjson.dumps(p[2], option=orjson.OPT_SORT_KEYS))
-        _check_payload(normalized, merged, schema, struct, p[0], peers.decode_members(p[0], rules), p[2], p[4],
-                       payload)
+        _check_payload(
+            normalized, merged, schema, struct, p[0], peers.decode_members(p[0], rules), p[2], p[4], payload
+        )
 
     jobs = [
         Job("quarn process_export_payload_pyobject", lambda: qc.process_export_payload_pyobject(payload, rules),
@@ -174,12 +214,13 @@ def payload_object(size_name):
             size=size),
         Job("orjson dumps+loads, sha256 (floor)", lambda: peers.payload_floor_object(payload, rules), FLOOR,
             size=size),
-    ]
-    return Case(f"payload-object-{size_name}",
-                f"process_export_payload_pyobject, {size_name} payload dict ({size:,} B as JSON)", jobs, check=check)
+    ]  # fmt: skip
+    title = f"process_export_payload_pyobject, {size_name} payload dict ({size:,} B as JSON)"
+    return Case(f"payload-object-{size_name}", title, jobs, check=check)
 
 
 # Span building and export.
+
 
 def span_arguments(i=0, struct_bytes=False):
     """The 29 arguments of a typical span: two ~2 KB values, their schemas, metadata."""
@@ -194,7 +235,7 @@ def span_arguments(i=0, struct_bytes=False):
         timestamp_seconds=1_700_000_000 + i, timestamp_nanos=123_456_789, duration_seconds=0,
         duration_nanos=4_200_000, metadata={"host": "web-1", "pid": 4242, "region": "eu-central-1"},
         input_value=input_value, output_value=output_value,
-        input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None)
+        input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None)  # fmt: skip
     if struct_bytes:
         args["input_value_proto_struct_bytes"] = peers.struct_bytes(input_value)
         args["output_value_proto_struct_bytes"] = peers.struct_bytes(output_value)
@@ -218,7 +259,7 @@ def span(struct_bytes):
         _same_message(Span, build(**args), peers.build_span(**args))
 
     jobs = [Job("quarn build_span_proto_bytes_pyobject", lambda: build(**args), MODULE, primary=True, size=size),
-            Job("Python: protobuf message classes", lambda: peers.build_span(**args), PEER, size=size)]
+            Job("Python: protobuf message classes", lambda: peers.build_span(**args), PEER, size=size)]  # fmt: skip
     name = "span-struct-bytes" if struct_bytes else "span-objects"
     return Case(name, f"one span, {variant} ({size:,} B)", jobs, unit="calls/s", check=check)
 
@@ -235,21 +276,44 @@ def export(count=100):
     jobs = [Job("quarn build_export_spans_request_bytes_pyobject", lambda: build(*ident, spans), MODULE,
                 primary=True, size=size),
             Job("Python: protobuf parse each span, serialize", lambda: peers.export_request(*ident, spans), PEER,
-                size=size)]
-    return Case(f"export-{count}", f"export request of {count} spans ({size:,} B of spans)", jobs,
-                unit="calls/s", check=check)
+                size=size)]  # fmt: skip
+    return Case(
+        f"export-{count}",
+        f"export request of {count} spans ({size:,} B of spans)",
+        jobs,
+        unit="calls/s",
+        check=check,
+    )
 
 
 # Scale.
 
+
 def _text_jobs(text, group):
     size = _utf8_size(text)
     return [
-        Job(f"quarn normalize_and_hash, {group}", lambda: qc.normalize_and_hash(text), MODULE, group, True, size),
-        Job(f"orjson loads+dumps, sha256, {group}", lambda: peers.orjson_normalize_and_hash(text), PEER, group,
-            size=size),
-        Job(f"json loads+dumps, sha256, {group}", lambda: peers.stdlib_normalize_and_hash(text), PEER, group,
-            size=size),
+        Job(
+            f"quarn normalize_and_hash, {group}",
+            lambda: qc.normalize_and_hash(text),
+            MODULE,
+            group,
+            True,
+            size,
+        ),
+        Job(
+            f"orjson loads+dumps, sha256, {group}",
+            lambda: peers.orjson_normalize_and_hash(text),
+            PEER,
+            group,
+            size=size,
+        ),
+        Job(
+            f"json loads+dumps, sha256, {group}",
+            lambda: peers.stdlib_normalize_and_hash(text),
+            PEER,
+            group,
+            size=size,
+        ),
     ]
 
 
@@ -257,63 +321,63 @@ def _check_texts(*texts):
     def check():
         for text in texts:
             same_value(json.loads(qc.normalize_json(text)), json.loads(text))
+
     return check
+
+
+def _pair_case(name, title, first, second, ratio):
+    """normalize_and_hash and its peers on two documents, each (group, text), with one ratio of
+    two groups' times for quarn and for orjson: ratio is (label, numerator group, denominator group)."""
+    (group_a, text_a), (group_b, text_b) = first, second
+    label, top, bottom = ratio
+    notes = [
+        (f"{who} {label}", f"{job}, {top}", f"{job}, {bottom}")
+        for who, job in (("quarn", "quarn normalize_and_hash"), ("orjson", "orjson loads+dumps, sha256"))
+    ]
+    return Case(
+        name,
+        title,
+        _text_jobs(text_a, group_a) + _text_jobs(text_b, group_b),
+        check=_check_texts(text_a, text_b),
+        notes=notes,
+    )
 
 
 def key_order(n=10**6):
     ascending, descending = documents.many_keys(n), documents.many_keys(n, descending=True)
-    return Case("key-order", f"{n:,} members, descending vs ascending names ({_utf8_size(ascending):,} B)",
-                _text_jobs(ascending, "ascending") + _text_jobs(descending, "descending"),
-                check=_check_texts(ascending, descending),
-                notes=[("quarn descending / ascending", "quarn normalize_and_hash, descending",
-                        "quarn normalize_and_hash, ascending"),
-                       ("orjson descending / ascending", "orjson loads+dumps, sha256, descending",
-                        "orjson loads+dumps, sha256, ascending")])
+    title = f"{n:,} members, descending vs ascending names ({_utf8_size(ascending):,} B)"
+    ratio = ("descending / ascending", "descending", "ascending")
+    return _pair_case("key-order", title, ("ascending", ascending), ("descending", descending), ratio)
 
 
 def nesting(target_bytes=1_000_000):
     deep, flat = documents.deep_document(target_bytes), documents.flat_document(target_bytes)
-    return Case("nesting", f"127 levels deep vs flat, the same scalars (~{target_bytes:,} B)",
-                _text_jobs(deep, "127 deep") + _text_jobs(flat, "flat"), check=_check_texts(deep, flat),
-                notes=[("quarn per byte, deep / flat", "quarn normalize_and_hash, 127 deep",
-                        "quarn normalize_and_hash, flat"),
-                       ("orjson per byte, deep / flat", "orjson loads+dumps, sha256, 127 deep",
-                        "orjson loads+dumps, sha256, flat")])
+    title = f"127 levels deep vs flat, the same scalars (~{target_bytes:,} B)"
+    ratio = ("per byte, deep / flat", "127 deep", "flat")
+    return _pair_case("nesting", title, ("127 deep", deep), ("flat", flat), ratio)
 
 
 # Embedded messages that arrive split into many occurrences of one field, each of which
 # merges into the ones before it: decoding must stay linear in the number of pieces.
 
-def _varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    out.append(n)
-    return bytes(out)
-
-
-def _ld(key, body):
-    return key + _varint(len(body)) + body
-
 
 def _entry(i, value, field=b"\x0a"):
     """One map entry (key "k" and six digits, then the value) under the given field key."""
-    return _ld(field, _ld(b"\x0a", b"k%06d" % i) + _ld(b"\x12", value))
+    return ld(field, ld(b"\x0a", b"k%06d" % i) + ld(b"\x12", value))
 
 
 SPLIT_KINDS = {
     # Span.input_value {"v": a struct_value sent as k pieces of one member each}
-    "struct_value": lambda k: _ld(b"\x4a", _ld(b"\x0a", _ld(b"\x0a", b"v") + _ld(b"\x12", b"".join(
-        _ld(b"\x2a", _entry(i, b"\x20\x01")) for i in range(k))))),
+    "struct_value": lambda k: ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + ld(b"\x12", b"".join(
+        ld(b"\x2a", _entry(i, b"\x20\x01")) for i in range(k))))),
     # Span.input_value {"v": a list_value sent as k pieces of one element each}
-    "list_value": lambda k: _ld(b"\x4a", _ld(b"\x0a", _ld(b"\x0a", b"v") + _ld(b"\x12", b"".join(
-        _ld(b"\x32", _ld(b"\x0a", b"\x20\x01")) for _ in range(k))))),
+    "list_value": lambda k: ld(b"\x4a", ld(b"\x0a", ld(b"\x0a", b"v") + ld(b"\x12", b"".join(
+        ld(b"\x32", ld(b"\x0a", b"\x20\x01")) for _ in range(k))))),
     # Span.input_value sent k times, one member each
-    "Span.input_value": lambda k: b"".join(_ld(b"\x4a", _entry(i, b"\x20\x01")) for i in range(k)),
+    "Span.input_value": lambda k: b"".join(ld(b"\x4a", _entry(i, b"\x20\x01")) for i in range(k)),
     # Span.input_schema sent k times, one property each
-    "Span.input_schema": lambda k: b"".join(_ld(b"\x5a", _entry(i, b"\x08\x01", b"\x12")) for i in range(k)),
-}
+    "Span.input_schema": lambda k: b"".join(ld(b"\x5a", _entry(i, b"\x08\x01", b"\x12")) for i in range(k)),
+}  # fmt: skip
 
 
 def split_messages(small=2000, large=32000):
@@ -323,32 +387,57 @@ def split_messages(small=2000, large=32000):
         few, many = make(small), make(large)
         inputs.append(many)
         jobs += [
-            Job(f"quarn {kind}, {small:,} pieces", lambda d=few: build("", "", "", "", [d]), MODULE, kind,
-                size=len(few)),
-            Job(f"quarn {kind}, {large:,} pieces", lambda d=many: build("", "", "", "", [d]), MODULE, kind, True,
-                len(many)),
-            Job(f"protobuf {kind}, {large:,} pieces", lambda d=many: peers.export_request("", "", "", "", [d]), PEER,
-                kind, size=len(many)),
+            Job(
+                f"quarn {kind}, {small:,} pieces",
+                lambda d=few: build("", "", "", "", [d]),
+                MODULE,
+                kind,
+                size=len(few),
+            ),
+            Job(
+                f"quarn {kind}, {large:,} pieces",
+                lambda d=many: build("", "", "", "", [d]),
+                MODULE,
+                kind,
+                True,
+                len(many),
+            ),
+            Job(
+                f"protobuf {kind}, {large:,} pieces",
+                lambda d=many: peers.export_request("", "", "", "", [d]),
+                PEER,
+                kind,
+                size=len(many),
+            ),
         ]
         notes.append((f"quarn {kind}: per byte, {large:,} / {small:,} pieces", jobs[-2].name, jobs[-3].name))
 
     def check():
         for data in inputs:
-            _same_message(ExportSpansRequest, build("", "", "", "", [data]), peers.export_request("", "", "", "", [data]))
+            _same_message(
+                ExportSpansRequest,
+                build("", "", "", "", [data]),
+                peers.export_request("", "", "", "", [data]),
+            )
 
-    return Case("split-messages", f"span fields split into many pieces ({small:,} and {large:,})", jobs,
-                check=check, notes=notes)
+    return Case(
+        "split-messages",
+        f"span fields split into many pieces ({small:,} and {large:,})",
+        jobs,
+        check=check,
+        notes=notes,
+    )
 
 
 CASES = {}
 for _size in ("request", "typical", "large", "huge"):
-    CASES[f"canonical-{_size}"] = (lambda s=_size: canonical(s))
+    CASES[f"canonical-{_size}"] = lambda s=_size: canonical(s)
 for _size in ("request", "typical", "large"):
-    CASES[f"payload-text-{_size}"] = (lambda s=_size: payload_text(s))
+    CASES[f"payload-text-{_size}"] = lambda s=_size: payload_text(s)
 for _size in ("request", "typical", "large"):
-    CASES[f"payload-object-{_size}"] = (lambda s=_size: payload_object(s))
+    CASES[f"payload-object-{_size}"] = lambda s=_size: payload_object(s)
 for _size in ("typical", "large"):
-    CASES[f"struct-{_size}"] = (lambda s=_size: struct(s))
+    CASES[f"struct-{_size}"] = lambda s=_size: struct(s)
 CASES["span-objects"] = lambda: span(False)
 CASES["span-struct-bytes"] = lambda: span(True)
 CASES["export-100"] = lambda: export(100)

@@ -14,7 +14,7 @@ import json
 import random
 
 WORDS = ["order", "customer", "payment", "refund", "Zürich", "東京", "Łódź", "naïve", "café", "Ελλάδα",
-         "Привет", "🚀", "status", "retry", "timeout", "shipment", "invoice", "ß", "ümlaut", "price"]
+         "Привет", "🚀", "status", "retry", "timeout", "shipment", "invoice", "ß", "ümlaut", "price"]  # fmt: skip
 
 SIZES = {"request": 200, "typical": 2_000, "large": 1_000_000, "huge": 20_000_000}
 
@@ -26,15 +26,17 @@ _DISTINCT_BYTES = 1_000_000
 def _text(rng, words):
     parts = [rng.choice(WORDS) for _ in range(words)]
     if rng.random() < 0.3:
-        parts.insert(rng.randrange(len(parts) + 1), rng.choice(['"quoted"', "tab\there", "line\nbreak",
-                                                                "back\\slash", "ctl\x01", "path/to"]))
+        parts.insert(
+            rng.randrange(len(parts) + 1),
+            rng.choice(['"quoted"', "tab\there", "line\nbreak", "back\\slash", "ctl\x01", "path/to"]),
+        )
     return " ".join(parts)
 
 
 def _number(rng):
     r = rng.random()
     if r < 0.4:
-        return rng.randrange(10**rng.randint(1, 12))
+        return rng.randrange(10 ** rng.randint(1, 12))
     if r < 0.5:
         return -rng.randrange(1, 10**9)
     if r < 0.8:
@@ -58,8 +60,12 @@ def _record(rng, i):
         "tags": [_text(rng, 1) for _ in range(rng.randint(0, 4))],
         "metrics": [_number(rng) for _ in range(rng.randint(1, 8))],
         "attributes": attributes,
-        "user": {"id": rng.randrange(10**6), "country": rng.choice(["CH", "JP", "PL", "GR", "DE"]),
-                 "score": rng.random(), "address": {"city": rng.choice(WORDS), "zip": f"{rng.randrange(99999):05d}"}},
+        "user": {
+            "id": rng.randrange(10**6),
+            "country": rng.choice(["CH", "JP", "PL", "GR", "DE"]),
+            "score": rng.random(),
+            "address": {"city": rng.choice(WORDS), "zip": f"{rng.randrange(99999):05d}"},
+        },
     }
 
 
@@ -86,8 +92,10 @@ def _records(seed, target_bytes):
 
 
 def _envelope(count):
-    return {"service": {"name": "checkout", "version": "2.14.1", "region": "eu-central-1"},
-            "summary": {"count": count, "mean": 12.5, "ratio": 0.875}}
+    return {
+        "service": {"name": "checkout", "version": "2.14.1", "region": "eu-central-1"},
+        "summary": {"count": count, "mean": 12.5, "ratio": 0.875},
+    }
 
 
 def realistic_document(seed=1, target_bytes=1_000_000):
@@ -102,7 +110,7 @@ def request_document(seed=2):
     rng = random.Random(seed)
     doc = {"method": "POST", "path": "/api/orders", "page": 2,
            "body": {"item": _text(rng, 2), "qty": 3, "price": 19.99, "express": True, "note": None},
-           "request_id": f"{rng.getrandbits(64):016x}"}
+           "request_id": f"{rng.getrandbits(64):016x}"}  # fmt: skip
     return _dump(doc)
 
 
@@ -117,7 +125,7 @@ def document(size_name, seed=1):
 # as an HTTP instrumentation hands it over, with merge rules that decode it.
 
 PAYLOAD_RULES = {"body": {"encoding": 1, "decoded_type": 1, "match_importance": 1.0},
-                 "records": {"match_importance": 0.5}, "absent": {"encoding": 2}}
+                 "records": {"match_importance": 0.5}, "absent": {"encoding": 2}}  # fmt: skip
 
 
 def _b64_json(value):
@@ -145,6 +153,7 @@ def span_values(seed=5):
 
 
 # Scale documents.
+
 
 def many_keys(n=10**6, descending=False):
     """An object of `n` members named k0000000 … in ascending or descending order."""

@@ -21,9 +21,9 @@ MODULE, PEER, FLOOR = "module", "peer", "floor"
 class Job:
     name: str
     fn: Callable[[], Any]
-    role: str = PEER          # MODULE, PEER or FLOOR (the cost no implementation can beat)
-    group: str = ""           # variant of the case (a key order, a nesting shape); ratios stay inside it
-    primary: bool = False     # the module job that the peers of its group are compared with
+    role: str = PEER  # MODULE, PEER or FLOOR (the cost no implementation can beat)
+    group: str = ""  # variant of the case (a key order, a nesting shape); ratios stay inside it
+    primary: bool = False  # the module job that the peers of its group are compared with
     size: int | None = None  # UTF-8 bytes handled per call, when throughput means something
 
 
@@ -32,16 +32,16 @@ class Case:
     name: str
     title: str
     jobs: list
-    unit: str = "MB/s"        # "MB/s" (bytes per call known) or "calls/s"
-    check: Callable[[], None] | None = None   # raises when the jobs do not do the same work
-    notes: list = field(default_factory=list)    # (label, numerator job, denominator job) ratios
+    unit: str = "MB/s"  # "MB/s" (bytes per call known) or "calls/s"
+    check: Callable[[], None] | None = None  # raises when the jobs do not do the same work
+    notes: list = field(default_factory=list)  # (label, numerator job, denominator job) ratios
     kind: str = "time"
 
 
 @dataclass
 class Timing:
     job: Job
-    samples: list             # seconds per call, one per round
+    samples: list  # seconds per call, one per round
 
     @property
     def median(self):
@@ -58,8 +58,8 @@ class Timing:
 
 @dataclass
 class Settings:
-    batch_seconds: float      # aim for one batch of calls to take this long
-    case_seconds: float       # aim for the timed rounds of one case to take this long
+    batch_seconds: float  # aim for one batch of calls to take this long
+    case_seconds: float  # aim for the timed rounds of one case to take this long
     min_rounds: int
     max_rounds: int
 
@@ -102,7 +102,7 @@ def measure(case, settings):
     gc.freeze()
     try:
         fns = [job.fn for job in case.jobs]
-        for fn in fns:        # warm-up: first-call costs (imports, caches) stay out of the figures
+        for fn in fns:  # warm-up: first-call costs (imports, caches) stay out of the figures
             fn()
         counts, rounds = plan([_time_one(fn) for fn in fns], settings)
         samples = run_rounds(fns, counts, rounds)

@@ -57,12 +57,12 @@ def _job(name, path):
     text = Path(path).read_text(encoding="utf-8")
     if name in TEXT_JOBS:
         fns = {"quarn normalize_json": qc.normalize_json, "orjson loads+dumps": peers.orjson_normalize,
-               "json loads+dumps": peers.stdlib_normalize}
+               "json loads+dumps": peers.stdlib_normalize}  # fmt: skip
         return functools.partial(fns[name], text), sys.getsizeof(text)
     payload = orjson.loads(text)
     fns = {"quarn process_export_payload_pyobject": qc.process_export_payload_pyobject,
            "Python: orjson, base64, hashlib, protobuf": peers.process_payload_object,
-           "orjson dumps+loads, sha256 (floor)": peers.payload_floor_object}
+           "orjson dumps+loads, sha256 (floor)": peers.payload_floor_object}  # fmt: skip
     return functools.partial(fns[name], payload, documents.PAYLOAD_RULES), None
 
 
@@ -75,8 +75,13 @@ def probe(name, path):
         before = max(before, _status_kib("VmHWM"))
     result = fn()
     peak = _status_kib("VmHWM")
-    return {"before_kib": before, "peak_kib": peak, "reset": reset, "input_object_bytes": input_bytes,
-            "result_text_bytes": _text_bytes(result)}
+    return {
+        "before_kib": before,
+        "peak_kib": peak,
+        "reset": reset,
+        "input_object_bytes": input_bytes,
+        "result_text_bytes": _text_bytes(result),
+    }
 
 
 def _text_bytes(result):
@@ -89,8 +94,13 @@ def _text_bytes(result):
 
 def measure(name, path):
     """Run one probe in a child interpreter; its report plus the document's UTF-8 size."""
-    out = subprocess.run([sys.executable, "-m", "bench.memory", name, str(path)], check=True,
-                         capture_output=True, text=True, cwd=Path(__file__).resolve().parent.parent)
+    out = subprocess.run(
+        [sys.executable, "-m", "bench.memory", name, str(path)],
+        check=True,
+        capture_output=True,
+        text=True,
+        cwd=Path(__file__).resolve().parent.parent,
+    )
     report = json.loads(out.stdout)
     report["size"] = os.path.getsize(path)
     report["increase"] = max(0, report["peak_kib"] - report["before_kib"]) * 1024

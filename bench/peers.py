@@ -16,13 +16,14 @@ import math
 import orjson
 from google.protobuf import struct_pb2
 
-from .span_messages import ExportSpansRequest, Span
+from tests.support.messages import ExportSpansRequest, Span
 
 SORT = orjson.OPT_SORT_KEYS
 sha256 = hashlib.sha256
 
 
 # Canonical text and hash.
+
 
 def stdlib_normalize(text):
     return json.dumps(json.loads(text), sort_keys=True, separators=(",", ":"), ensure_ascii=False)
@@ -43,6 +44,7 @@ def orjson_normalize_and_hash(text):
 
 
 # Export payload processing.
+
 
 def _base64_text(value):
     """The Base64 text decoded and read as UTF-8 (bad sequences replaced), or the text itself
@@ -134,8 +136,13 @@ def process_payload_object(payload, rules):
     merged = decode_members(normalized, rules)
     merged_text = text if merged is normalized else orjson.dumps(merged, option=SORT)
     schema = derive_schema(merged, rules)
-    return (normalized, sha256(merged_text).hexdigest(), schema,
-            sha256(orjson.dumps(schema, option=SORT)).hexdigest(), struct_bytes(normalized))
+    return (
+        normalized,
+        sha256(merged_text).hexdigest(),
+        schema,
+        sha256(orjson.dumps(schema, option=SORT)).hexdigest(),
+        struct_bytes(normalized),
+    )
 
 
 def process_payload_text(payload_json, rules_json):
@@ -147,8 +154,14 @@ def process_payload_text(payload_json, rules_json):
     merged = decode_members(value, rules)
     merged_text = normalized_text if merged is value else orjson.dumps(merged, option=SORT)
     schema_text = orjson.dumps(derive_schema(merged, rules), option=SORT)
-    return (normalized_text, merged_text, sha256(merged_text).hexdigest(), schema_text,
-            sha256(schema_text).hexdigest(), struct_bytes(value))
+    return (
+        normalized_text,
+        merged_text,
+        sha256(merged_text).hexdigest(),
+        schema_text,
+        sha256(schema_text).hexdigest(),
+        struct_bytes(value),
+    )
 
 
 def payload_floor_object(payload, rules):
@@ -163,6 +176,7 @@ def payload_floor_text(payload_json, rules_json):
 
 
 # Span building and export.
+
 
 def _fill_schema(message, schema):
     """A schema in its JSON form (type, properties, items, encoding, decoded_type,
@@ -199,12 +213,37 @@ def _fill_value(message, value, struct_data):
         message.update(value)
 
 
-def build_span(trace_id, span_id, parent_span_id, name, package_name, instrumentation_name, submodule_name,
-               package_type, environment, kind, input_schema, output_schema, input_schema_hash,
-               output_schema_hash, input_value_hash, output_value_hash, status_code, status_message,
-               is_pre_app_start, is_root_span, timestamp_seconds, timestamp_nanos, duration_seconds,
-               duration_nanos, metadata, input_value, output_value, input_value_proto_struct_bytes,
-               output_value_proto_struct_bytes):
+def build_span(
+    trace_id,
+    span_id,
+    parent_span_id,
+    name,
+    package_name,
+    instrumentation_name,
+    submodule_name,
+    package_type,
+    environment,
+    kind,
+    input_schema,
+    output_schema,
+    input_schema_hash,
+    output_schema_hash,
+    input_value_hash,
+    output_value_hash,
+    status_code,
+    status_message,
+    is_pre_app_start,
+    is_root_span,
+    timestamp_seconds,
+    timestamp_nanos,
+    duration_seconds,
+    duration_nanos,
+    metadata,
+    input_value,
+    output_value,
+    input_value_proto_struct_bytes,
+    output_value_proto_struct_bytes,
+):
     """Peer of build_span_proto_bytes_pyobject: the same 29 arguments, the encoded Span."""
     if not 0 <= package_type <= 11:
         raise ValueError(f"invalid package_type enum: {package_type}")
@@ -212,12 +251,23 @@ def build_span(trace_id, span_id, parent_span_id, name, package_name, instrument
         raise ValueError(f"invalid kind enum: {kind}")
     if not 0 <= status_code <= 2:
         raise ValueError(f"invalid status_code enum: {status_code}")
-    span = Span(trace_id=trace_id, span_id=span_id, parent_span_id=parent_span_id, name=name,
-                package_name=package_name, instrumentation_name=instrumentation_name,
-                submodule_name=submodule_name, package_type=package_type, kind=kind,
-                input_schema_hash=input_schema_hash, output_schema_hash=output_schema_hash,
-                input_value_hash=input_value_hash, output_value_hash=output_value_hash,
-                is_pre_app_start=is_pre_app_start, is_root_span=is_root_span)
+    span = Span(
+        trace_id=trace_id,
+        span_id=span_id,
+        parent_span_id=parent_span_id,
+        name=name,
+        package_name=package_name,
+        instrumentation_name=instrumentation_name,
+        submodule_name=submodule_name,
+        package_type=package_type,
+        kind=kind,
+        input_schema_hash=input_schema_hash,
+        output_schema_hash=output_schema_hash,
+        input_value_hash=input_value_hash,
+        output_value_hash=output_value_hash,
+        is_pre_app_start=is_pre_app_start,
+        is_root_span=is_root_span,
+    )
     if environment is not None:
         span.environment = environment
     _fill_value(span.input_value, input_value, input_value_proto_struct_bytes)
@@ -241,8 +291,12 @@ def export_request(observable_service_id, environment, sdk_version, sdk_instance
     """Peer of build_export_spans_request_bytes_pyobject: every span parsed into the request's
     message class, the request serialized. (Fields unknown to Span would be kept and written
     again, where the module drops them; the benchmark's spans have none.)"""
-    request = ExportSpansRequest(observable_service_id=observable_service_id, environment=environment,
-                                 sdk_version=sdk_version, sdk_instance_id=sdk_instance_id)
+    request = ExportSpansRequest(
+        observable_service_id=observable_service_id,
+        environment=environment,
+        sdk_version=sdk_version,
+        sdk_instance_id=sdk_instance_id,
+    )
     add = request.spans.add
     for data in spans:
         add().MergeFromString(data)

@@ -7,8 +7,10 @@ import textwrap
 from .harness import FLOOR, MODULE
 
 RATIO_HEAD = "quarn/peer"
-RATIO_HELP = ("quarn/peer is the time of the case's first quarn job (marked *) divided by the time of the "
-              "peer: below 1 quarn is faster (0.25 = 4x faster), above 1 slower.")
+RATIO_HELP = (
+    "quarn/peer is the time of the case's first quarn job (marked *) divided by the time of the "
+    "peer: below 1 quarn is faster (0.25 = 4x faster), above 1 slower."
+)
 
 
 def fmt_time(seconds):
@@ -38,44 +40,87 @@ def rate(row, unit):
     return 1.0 / row["median"]
 
 
-def case_lines(case):
-    """The text table of one case result (a dict as in the JSON file)."""
-    if case["kind"] == "memory":
-        return memory_lines(case)
-    unit = case["unit"]
-    head = f"{case['name']}: {case['title']}  [median of {case['rounds']} interleaved rounds]"
-    lines = [head, "", f"| job | per call | {unit} | spread | {RATIO_HEAD} |", "|---|---:|---:|---:|---:|"]
-    for row in case["rows"]:
-        name = row["name"] + (" *" if row["primary"] else "")
-        ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
-        lines.append(f"| {name} | {fmt_time(row['median'])} | {fmt_rate(rate(row, unit), unit)} | "
-                     f"±{row['spread'] * 100:.0f}% | {ratio} |")
-    for label, value in case["notes"]:
-        lines.append(f"\n{label}: {value:.2f}")
+def versions(meta):
+    """The versions that the figures depend on: the interpreter and the peers' libraries."""
+    return (
+        f"Python {meta['python']}, orjson {meta['orjson']}, "
+        f"protobuf {meta['protobuf']} ({meta['protobuf_backend']} backend)"
+    )
+
+
+def case_lines(case, meta=None):
+    """The text table of one case result (a dict as in the JSON file); with the run's `meta`, the
+    versions of Python and the peers' libraries stand under the title."""
+    lines = memory_lines(case) if case["kind"] == "memory" else time_lines(case)
+    if meta is not None:
+        lines[1:1] = ["", versions(meta)]
     return lines
 
 
+def time_lines(case):
+    unit = case["unit"]
+    head = f"{case['name']}: {case['title']}  [median of {case['rounds']} interleaved rounds]"
+    cells = []
+    for row in case["rows"]:
+        name = row["name"] + (" *" if row["primary"] else "")
+        ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
+        cells.append(
+            [
+                name,
+                fmt_time(row["median"]),
+                fmt_rate(rate(row, unit), unit),
+                f"±{row['spread'] * 100:.0f}%",
+                ratio,
+            ]
+        )
+    return table_lines(head, ["job", "per call", unit, "spread", RATIO_HEAD], cells, case["notes"])
+
+
 def memory_lines(case):
-    lines = [f"{case['name']}: {case['title']}", "",
-             "| job | input (UTF-8) | peak RSS increase | × input size | result str/bytes | × without result |",
-             "|---|---:|---:|---:|---:|---:|"]
+    cells = []
     for row in case["rows"]:
         result = row["result_text_bytes"]
         rest = "" if result is None else f"{max(0, row['increase'] - result) / row['size']:.2f}"
-        lines.append(f"| {row['name']} | {fmt_bytes(row['size'])} | {fmt_bytes(row['increase'])} | "
-                     f"{row['multiple']:.2f} | {'' if result is None else fmt_bytes(result)} | {rest} |")
-    for label, value in case["notes"]:
-        lines.append(f"\n{label}: {value:.2f}")
+        cells.append(
+            [
+                row["name"],
+                fmt_bytes(row["size"]),
+                fmt_bytes(row["increase"]),
+                f"{row['multiple']:.2f}",
+                "" if result is None else fmt_bytes(result),
+                rest,
+            ]
+        )
+    columns = [
+        "job",
+        "input (UTF-8)",
+        "peak RSS increase",
+        "× input size",
+        "result str/bytes",
+        "× without result",
+    ]
+    return table_lines(f"{case['name']}: {case['title']}", columns, cells, case["notes"])
+
+
+def table_lines(head, columns, cells, notes):
+    """A heading, a Markdown table (the first column left-aligned, the others right) and the notes."""
+    lines = [head, "", "| " + " | ".join(columns) + " |", "|---|" + "---:|" * (len(columns) - 1)]
+    lines += ["| " + " | ".join(row) + " |" for row in cells]
+    lines += [f"\n{label}: {value:.2f}" for label, value in notes]
     return lines
 
 
 def markdown(results):
     meta = results["meta"]
-    out = [f"# quarn_core benchmarks ({meta['mode']} run, {meta['date']})", "",
-           f"Python {meta['python']}, protobuf {meta['protobuf']} ({meta['protobuf_backend']} backend), "
-           f"orjson {meta['orjson']}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}", ""]
+    out = [
+        f"# quarn_core benchmarks ({meta['mode']} run, {meta['date']})",
+        "",
+        f"{versions(meta)}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}",
+        "",
+    ]
     for case in results["cases"]:
-        out += ["## " + case_lines(case)[0]] + case_lines(case)[1:] + [""]
+        lines = case_lines(case, meta)
+        out += ["## " + lines[0]] + lines[1:] + [""]
     return "\n".join(out)
 
 
@@ -116,18 +161,26 @@ def draw(results, path):
     cols = 2 if len(cases) > 1 else 1
     rows_n = math.ceil(len(cases) / cols)
     heights = [1.1 + 0.32 * len(c["rows"]) for c in cases]
-    row_heights = [max(heights[i * cols:(i + 1) * cols]) for i in range(rows_n)]
-    fig, axes = plt.subplots(rows_n, cols, figsize=(8.5 * cols, sum(row_heights) + 1.4), squeeze=False,
-                             gridspec_kw={"height_ratios": row_heights})
-    for ax in axes.flat[len(cases):]:
+    row_heights = [max(heights[i * cols : (i + 1) * cols]) for i in range(rows_n)]
+    fig, axes = plt.subplots(
+        rows_n,
+        cols,
+        figsize=(8.5 * cols, sum(row_heights) + 1.4),
+        squeeze=False,
+        gridspec_kw={"height_ratios": row_heights},
+    )
+    for ax in axes.flat[len(cases) :]:
         ax.set_visible(False)
     for ax, case in zip(axes.flat, cases):
         _panel(ax, case)
     meta = results["meta"]
-    fig.suptitle(f"quarn_core vs Python peers — {meta['mode']} run {meta['date']}, Python {meta['python']}, "
-                 f"protobuf {meta['protobuf_backend']}, {meta['cpus']} CPUs\n"
-                 "blue: quarn_core · grey: Python peers · light: floor (reading the bytes once).  "
-                 "Labels: time per call, then quarn time / peer time.", fontsize=10)
+    fig.suptitle(
+        f"quarn_core vs Python peers — {meta['mode']} run {meta['date']}, {versions(meta)}, "
+        f"{meta['cpus']} CPUs\n"
+        "blue: quarn_core · grey: Python peers · light: floor (reading the bytes once).  "
+        "Labels: time per call, then quarn time / peer time.",
+        fontsize=10,
+    )
     fig.tight_layout(rect=(0, 0, 1, 1 - 0.75 / (sum(row_heights) + 1.4)), h_pad=1.2)
     fig.savefig(path, dpi=110)
     plt.close(fig)
@@ -163,8 +216,14 @@ def _panel(ax, case):
     limit = max(others) * 1.6
     shown = [min(v, limit) for v in values]
     colors = [COLORS[r["role"]] for r in rows]
-    ax.barh(ys, shown, color=colors, edgecolor=["#0b3d7a" if r["role"] == MODULE else "#6b737b" for r in rows],
-            linewidth=0.6, height=0.75)
+    ax.barh(
+        ys,
+        shown,
+        color=colors,
+        edgecolor=["#0b3d7a" if r["role"] == MODULE else "#6b737b" for r in rows],
+        linewidth=0.6,
+        height=0.75,
+    )
     ax.set_yticks(ys, [r["name"] for r in rows], fontsize=8)
     for tick, r in zip(ax.get_yticklabels(), rows):
         if r["role"] == MODULE:
@@ -180,8 +239,16 @@ def _panel(ax, case):
         # About 0.8 % of the panel's width per character: a label that would run past the
         # edge goes inside its bar instead.
         if w + right * (0.012 + 0.008 * len(label)) > right:
-            ax.text(w - right * 0.01, yy, label, va="center", ha="right", fontsize=7.5, fontweight=weight,
-                    color="white" if r["role"] == MODULE else "black")
+            ax.text(
+                w - right * 0.01,
+                yy,
+                label,
+                va="center",
+                ha="right",
+                fontsize=7.5,
+                fontweight=weight,
+                color="white" if r["role"] == MODULE else "black",
+            )
         else:
             ax.text(w + right * 0.01, yy, label, va="center", fontsize=7.5, fontweight=weight)
     lines = textwrap.wrap(f"{case['name']}: {case['title']}", 70)

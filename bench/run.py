@@ -9,6 +9,7 @@ os.environ.pop("PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION", None)
 import argparse
 import datetime
 import importlib.util
+import itertools
 import json
 import platform
 import sys
@@ -18,6 +19,18 @@ from pathlib import Path
 
 MEMORY = "memory"
 RESULTS = Path(__file__).resolve().parent / "results"
+ORJSON_RELEASE = (3, 13)  # the oldest orjson the bench extra accepts (pyproject.toml)
+
+
+def _release(version):
+    """The leading numeric parts of a version text: "3.13.0" -> (3, 13, 0)."""
+    parts = []
+    for part in version.split("."):
+        digits = "".join(itertools.takewhile(str.isdigit, part))
+        if not digits:
+            break
+        parts.append(int(digits))
+    return tuple(parts)
 
 
 def select(names, patterns):
@@ -34,7 +47,7 @@ def select(names, patterns):
 def _importable(name):
     try:
         return importlib.util.find_spec(name) is not None
-    except ModuleNotFoundError:   # a missing parent package
+    except ModuleNotFoundError:  # a missing parent package
         return False
 
 
@@ -43,21 +56,45 @@ def _meta(quick):
     import orjson
     from google.protobuf.internal import api_implementation
 
-    return {"mode": "quick" if quick else "full", "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
-            "python": platform.python_version(), "protobuf": google.protobuf.__version__,
-            "protobuf_backend": api_implementation.Type(), "orjson": orjson.__version__,
-            "machine": platform.machine(), "cpus": os.cpu_count()}
+    return {
+        "mode": "quick" if quick else "full",
+        "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+        "python": platform.python_version(),
+        "protobuf": google.protobuf.__version__,
+        "protobuf_backend": api_implementation.Type(),
+        "orjson": orjson.__version__,
+        "machine": platform.machine(),
+        "cpus": os.cpu_count(),
+    }
 
 
 def timing_result(case, timings):
     from .harness import note_value, ratios
 
-    rows = [{"name": t.job.name, "role": t.job.role, "group": t.job.group, "primary": t.job.primary,
-             "size": t.job.size, "median": t.median, "spread": t.spread, "ratio": r, "samples": t.samples}
-            for t, r in zip(timings, ratios(timings))]
+    rows = [
+        {
+            "name": t.job.name,
+            "role": t.job.role,
+            "group": t.job.group,
+            "primary": t.job.primary,
+            "size": t.job.size,
+            "median": t.median,
+            "spread": t.spread,
+            "ratio": r,
+            "samples": t.samples,
+        }
+        for t, r in zip(timings, ratios(timings))
+    ]
     notes = [(label, note_value(timings, a, b)) for label, a, b in case.notes]
-    return {"name": case.name, "title": case.title, "kind": "time", "unit": case.unit,
-            "rounds": len(timings[0].samples), "rows": rows, "notes": notes}
+    return {
+        "name": case.name,
+        "title": case.title,
+        "kind": "time",
+        "unit": case.unit,
+        "rounds": len(timings[0].samples),
+        "rows": rows,
+        "notes": notes,
+    }
 
 
 def memory_result(rows, quick):
@@ -65,17 +102,27 @@ def memory_result(rows, quick):
     by_name = {row["name"]: row for row in rows}
     document = by_name["quarn normalize_json"]
     notes = [("input str in memory, × its UTF-8 size", document["input_object_bytes"] / document["size"])]
-    return {"name": MEMORY, "kind": "memory", "rows": rows, "notes": notes,
-            "title": f"peak memory of one call: normalize_json on a {size['document'] / 1e6:.0f} MB document, "
-                     f"process_export_payload_pyobject on a {size['payload'] / 1e6:.0f} MB payload"}
+    return {
+        "name": MEMORY,
+        "kind": "memory",
+        "rows": rows,
+        "notes": notes,
+        "title": f"peak memory of one call: normalize_json on a {size['document'] / 1e6:.0f} MB document, "
+        f"process_export_payload_pyobject on a {size['payload'] / 1e6:.0f} MB payload",
+    }
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python -m bench", description=__doc__)
     parser.add_argument("--quick", action="store_true", help="a short run (about 2 minutes)")
-    parser.add_argument("--only", action="append", default=[], metavar="CASE",
-                        help="run only these cases (comma-separated, repeatable; a prefix such as "
-                             "'canonical' selects canonical-request, canonical-typical, ...)")
+    parser.add_argument(
+        "--only",
+        action="append",
+        default=[],
+        metavar="CASE",
+        help="run only these cases (comma-separated, repeatable; a prefix such as "
+        "'canonical' selects canonical-request, canonical-typical, ...)",
+    )
     parser.add_argument("--list", action="store_true", help="list the cases and exit")
     parser.add_argument("--out", type=Path, default=RESULTS, help="directory for latest.md, .json and .png")
     parser.add_argument("--no-chart", action="store_true", help="skip drawing latest.png")
@@ -84,13 +131,17 @@ def main(argv=None):
     if args.redraw:
         from . import report
 
-        report.draw(json.loads((args.out / "latest.json").read_text(encoding="utf-8")), args.out / "latest.png")
+        report.draw(
+            json.loads((args.out / "latest.json").read_text(encoding="utf-8")), args.out / "latest.png"
+        )
         return 0
 
     missing = [m for m in ("quarn_core", "orjson", "google.protobuf", "matplotlib") if not _importable(m)]
     if missing:
-        print(f"missing {', '.join(missing)}: install the module with its bench extra, pip install '.[bench]'",
-              file=sys.stderr)
+        print(
+            f"missing {', '.join(missing)}: install the module with its bench extra, pip install '.[bench]'",
+            file=sys.stderr,
+        )
         return 2
 
     from . import cases, harness, memory, report
@@ -103,7 +154,17 @@ def main(argv=None):
     settings = harness.QUICK if args.quick else harness.FULL
     results = {"meta": _meta(args.quick), "cases": [], "failed": []}
     if results["meta"]["protobuf_backend"] != "upb":
-        print(f"note: protobuf runs on its {results['meta']['protobuf_backend']} backend, not upb", file=sys.stderr)
+        print(
+            f"note: protobuf runs on its {results['meta']['protobuf_backend']} backend, not upb",
+            file=sys.stderr,
+        )
+    if _release(results["meta"]["orjson"]) < ORJSON_RELEASE:
+        print(
+            f"note: orjson {results['meta']['orjson']} is older than the bench extra asks for "
+            f"({'.'.join(map(str, ORJSON_RELEASE))})",
+            file=sys.stderr,
+        )
+    print(report.versions(results["meta"]), flush=True)
     start = time.perf_counter()
     for name in selected:
         t0 = time.perf_counter()
@@ -121,7 +182,12 @@ def main(argv=None):
             results["failed"].append(name)
             continue
         results["cases"].append(result)
-        print("\n" + "\n".join(report.case_lines(result)) + f"\n({time.perf_counter() - t0:.0f} s)", flush=True)
+        print(
+            "\n"
+            + "\n".join(report.case_lines(result, results["meta"]))
+            + f"\n({time.perf_counter() - t0:.0f} s)",
+            flush=True,
+        )
     results["meta"]["seconds"] = round(time.perf_counter() - start, 1)
     print(f"\n{report.RATIO_HELP}\nTotal {results['meta']['seconds']:.0f} s.")
 

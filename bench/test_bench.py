@@ -13,8 +13,9 @@ import pytest
 
 import quarn_core as qc
 from bench import cases, documents, harness, memory, peers, report
-from bench.run import select
-from bench.span_messages import Span
+from bench.run import _release, select
+from tests.support.messages import Span
+from tests.support.spans import span_args
 
 SORT = orjson.OPT_SORT_KEYS
 B64_JSON = base64.b64encode(b'{"x":1}').decode()
@@ -32,7 +33,7 @@ DECODE = [
     (B64_JSON, [1, 1, 0.5], {"x": 1}),                                     # array form of a rule
     (7, {"encoding": 1, "decoded_type": 1}, 7),                            # not a string
     (B64_JSON, {"encoding": 2, "decoded_type": 0}, B64_JSON),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("member, rule, decoded", DECODE)
@@ -40,8 +41,10 @@ def test_decode_members_matches_module(member, rule, decoded):
     payload, rules = {"m": member, "other": B64_JSON}, {"m": rule, "absent": {"encoding": 1}}
     merged = peers.decode_members(payload, rules)
     assert merged == {"m": decoded, "other": B64_JSON}
-    assert qc.process_export_payload(json.dumps(payload), json.dumps(rules))[1] == \
-        orjson.dumps(merged, option=SORT).decode()
+    assert (
+        qc.process_export_payload(json.dumps(payload), json.dumps(rules))[1]
+        == orjson.dumps(merged, option=SORT).decode()
+    )
 
 
 # Schema derivation: (value, rules, schema text).
@@ -55,22 +58,27 @@ SCHEMAS = [
      '"b":{"properties":{},"type":1},"c":{"properties":{},"type":2}},"type":6}'),
     ({"a": {"a": 1}}, {"a": {"decoded_type": 0}},
      '{"properties":{"a":{"decoded_type":0,"properties":{"a":{"properties":{},"type":1}},"type":6}},"type":6}'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("value, rules, expected", SCHEMAS)
 def test_derive_schema(value, rules, expected):
     assert orjson.dumps(peers.derive_schema(value, rules), option=SORT).decode() == expected
-    assert qc.process_export_payload(json.dumps(value), None if rules is None else json.dumps(rules))[3] == expected
+    assert (
+        qc.process_export_payload(json.dumps(value), None if rules is None else json.dumps(rules))[3]
+        == expected
+    )
 
 
 def test_payload_peers_on_the_worked_example():
     payload = {"b": [1, "x"], "a": B64_JSON}
     rules = {"a": {"encoding": 1, "decoded_type": 1, "match_importance": 2}}
     merged = b'{"a":{"x":1},"b":[1,"x"]}'
-    schema = (b'{"properties":{"a":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{"x":'
-              b'{"properties":{},"type":1}},"type":6},"b":{"items":{"properties":{},"type":1},"properties":{},'
-              b'"type":7}},"type":6}')
+    schema = (
+        b'{"properties":{"a":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{"x":'
+        b'{"properties":{},"type":1}},"type":6},"b":{"items":{"properties":{},"type":1},"properties":{},'
+        b'"type":7}},"type":6}'
+    )
     text = peers.process_payload_text(json.dumps(payload), json.dumps(rules))
     module = qc.process_export_payload(json.dumps(payload), json.dumps(rules))
     assert text[:2] == (b'{"a":"eyJ4IjoxfQ==","b":[1,"x"]}', merged) and text[3] == schema
@@ -78,8 +86,9 @@ def test_payload_peers_on_the_worked_example():
     assert (text[2], text[4]) == (module[2], module[4])
     obj = peers.process_payload_object(payload, rules)
     assert obj[1] == text[2] and obj[3] == text[4] and obj[2] == json.loads(schema)
-    assert Span.FromString(b"\x4a" + bytes([len(obj[4])]) + obj[4]) == \
-        Span.FromString(b"\x4a" + bytes([len(module[5])]) + module[5])
+    assert Span.FromString(b"\x4a" + bytes([len(obj[4])]) + obj[4]) == Span.FromString(
+        b"\x4a" + bytes([len(module[5])]) + module[5]
+    )
 
 
 @pytest.mark.parametrize("value, hex_bytes", [
@@ -89,23 +98,12 @@ def test_payload_peers_on_the_worked_example():
     ({"k": {}}, "0a070a016b12022a00"),
     ({"z": -0.0}, "0a0e0a017a12091100000000000000 80"),
     ([1, 2], ""), ("text", ""), (None, ""),
-])
+])  # fmt: skip
 def test_struct_bytes(value, hex_bytes):
     assert peers.struct_bytes(value) == bytes.fromhex(hex_bytes.replace(" ", ""))
 
 
 MINIMAL_SPAN = "0a017412017322016e4a0052005a006200920100a20100aa0100ba0100"
-
-
-def _minimal_args(**changes):
-    args = dict.fromkeys(("trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_message"), "")
-    args.update(trace_id="t", span_id="s", name="n", package_type=0, kind=0, status_code=0,
-                is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-                duration_seconds=0, duration_nanos=0, environment=None, input_schema=None, output_schema=None,
-                metadata=None, input_value=None, output_value=None, input_value_proto_struct_bytes=None,
-                output_value_proto_struct_bytes=None)
-    args.update(changes)
-    return args
 
 
 @pytest.mark.parametrize("changes, hex_bytes", [
@@ -118,9 +116,9 @@ def _minimal_args(**changes):
     ({"input_value": [1, 2], "metadata": {}}, MINIMAL_SPAN),
     ({"timestamp_seconds": 1, "timestamp_nanos": -1},
      MINIMAL_SPAN.replace("a20100", "a2010d 0801 10ffffffffffffffffff01")),
-])
+])  # fmt: skip
 def test_build_span_bytes(changes, hex_bytes):
-    args = _minimal_args(**changes)
+    args = span_args(**changes)
     expected = bytes.fromhex(hex_bytes.replace(" ", ""))
     assert peers.build_span(**args) == expected == qc.build_span_proto_bytes_pyobject(**args)
 
@@ -130,28 +128,31 @@ def test_build_span_bytes(changes, hex_bytes):
     ("package_type", -1, "invalid package_type enum: -1"),
     ("kind", 6, "invalid kind enum: 6"),
     ("status_code", 3, "invalid status_code enum: 3"),
-])
+])  # fmt: skip
 def test_build_span_refuses_codes(field, value, message):
     with pytest.raises(ValueError, match=f"^{message}$"):
-        peers.build_span(**_minimal_args(**{field: value}))
+        peers.build_span(**span_args(**{field: value}))
 
 
 def test_typical_span_is_the_same_message_from_both():
     for struct_bytes in (False, True):
         args = cases.span_arguments(3, struct_bytes)
-        assert Span.FromString(peers.build_span(**args)) == Span.FromString(qc.build_span_proto_bytes_pyobject(**args))
+        assert Span.FromString(peers.build_span(**args)) == Span.FromString(
+            qc.build_span_proto_bytes_pyobject(**args)
+        )
 
 
 @pytest.mark.parametrize("spans, hex_bytes", [
     ([b""], "0a016f1a01312a00"),
     ([bytes.fromhex("0a01610a0162")], "0a016f1a01312a030a0162"),
     ([bytes.fromhex("0a0161"), bytes.fromhex("4063")], "0a016f1a01312a030a01612a024063"),
-])
+])  # fmt: skip
 def test_export_request(spans, hex_bytes):
     assert peers.export_request("o", "", "1", "", spans) == bytes.fromhex(hex_bytes)
 
 
 # Documents.
+
 
 def _depth(value):
     if isinstance(value, dict):
@@ -163,7 +164,7 @@ def _depth(value):
 
 @pytest.mark.parametrize("size_name, low, high, marks", [
     ("request", 150, 300, ()), ("typical", 1_800, 2_600, ("é",)),
-    ("large", 950_000, 1_100_000, ("東京", "🚀", "\\n", '\\"', "\\u0001", "e-"))])
+    ("large", 950_000, 1_100_000, ("東京", "🚀", "\\n", '\\"', "\\u0001", "e-"))])  # fmt: skip
 def test_document_sizes_and_shape(size_name, low, high, marks):
     text = documents.document(size_name)
     assert low <= len(text.encode()) <= high and text == documents.document(size_name)
@@ -181,13 +182,16 @@ def test_deep_document_is_at_the_nesting_limit():
         qc.normalize_json(documents.deep_document(1_000, depth=128))
 
 
-@pytest.mark.parametrize("descending, first, last", [(False, "k0000000", "k0000009"), (True, "k0000009", "k0000000")])
+@pytest.mark.parametrize(
+    "descending, first, last", [(False, "k0000000", "k0000009"), (True, "k0000009", "k0000000")]
+)
 def test_many_keys(descending, first, last):
     keys = list(json.loads(documents.many_keys(10, descending)))
     assert (keys[0], keys[-1], len(keys)) == (first, last, 10)
 
 
 # Timer and figures.
+
 
 def test_rounds_interleave_jobs():
     calls, ticks = [], iter(range(0, 1000, 2))
@@ -201,7 +205,7 @@ def test_rounds_interleave_jobs():
     ([0.001, 0.004], [40, 10], 25),       # 80 ms rounds: 18 s would give 225, capped at 25
     ([2.0, 1.0], [1, 1], 6),              # slow jobs: one call per batch, 18 s / 3 s per round
     ([10.0], [1], 5),                     # never fewer than min_rounds
-])
+])  # fmt: skip
 def test_plan(per_call, counts, rounds):
     settings = harness.Settings(batch_seconds=0.04, case_seconds=18.0, min_rounds=5, max_rounds=25)
     assert harness.plan(per_call, settings) == (counts, rounds)
@@ -215,9 +219,9 @@ def test_ratios_and_notes():
     timings = [_timing("q", "module", 2.0, "a", True, 100), _timing("q2", "module", 1.0, "a"),
                _timing("p", "peer", 8.0, "a"), _timing("f", "floor", 1.0, "a"),
                _timing("q b", "module", 3.0, "b", True, 200), _timing("p b", "peer", 1.5, "b"),
-               _timing("x", "peer", 1.0)]
+               _timing("x", "peer", 1.0)]  # fmt: skip
     assert harness.ratios(timings) == [None, None, 0.25, 2.0, None, 2.0, None]
-    assert harness.note_value(timings, "q b", "q") == pytest.approx(0.75)   # per byte: 3/200 over 2/100
+    assert harness.note_value(timings, "q b", "q") == pytest.approx(0.75)  # per byte: 3/200 over 2/100
     assert harness.note_value(timings, "p", "f") == 8.0
 
 
@@ -225,7 +229,7 @@ def test_ratios_and_notes():
     ([], ["canonical-large", "canonical-huge", "key-order", "memory"]),
     (["canonical"], ["canonical-large", "canonical-huge"]),
     (["memory", "canonical-huge"], ["canonical-huge", "memory"]),
-])
+])  # fmt: skip
 def test_select(patterns, chosen):
     assert select(["canonical-large", "canonical-huge", "key-order", "memory"], patterns) == chosen
 
@@ -239,7 +243,7 @@ def test_select_refuses_unknown_names():
     ({"x": [1, 0.1]}, {"x": [1, 0.1 + 2**-56]}, True),    # neighbouring doubles
     ({"x": 1.0}, {"x": 1.5}, False), ({"x": 1}, {"x": "1"}, False), ({"x": 1}, {"y": 1}, False),
     ([1, 2], [1], False), (True, 1, False), (None, None, True),
-])
+])  # fmt: skip
 def test_same_value(a, b, ok):
     if ok:
         cases.same_value(a, b)
@@ -248,7 +252,9 @@ def test_same_value(a, b, ok):
             cases.same_value(a, b)
 
 
-@pytest.mark.parametrize("seconds, text", [(1.5, "1.5 s"), (0.0123, "12.3 ms"), (4.56e-6, "4.56 µs"), (8.1e-7, "810 ns")])
+@pytest.mark.parametrize(
+    "seconds, text", [(1.5, "1.5 s"), (0.0123, "12.3 ms"), (4.56e-6, "4.56 µs"), (8.1e-7, "810 ns")]
+)
 def test_fmt_time(seconds, text):
     assert report.fmt_time(seconds) == text
 
@@ -256,10 +262,62 @@ def test_fmt_time(seconds, text):
 def test_case_table():
     result = {"name": "c", "title": "t", "kind": "time", "unit": "MB/s", "rounds": 3, "notes": [("n", 0.5)],
               "rows": [{"name": "q", "primary": True, "median": 0.002, "size": 2_000_000, "spread": 0.05, "ratio": None},
-                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25}]}
+                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25}]}  # fmt: skip
     assert report.case_lines(result) == [
-        "c: t  [median of 3 interleaved rounds]", "", "| job | per call | MB/s | spread | quarn/peer |",
-        "|---|---:|---:|---:|---:|", "| q * | 2 ms | 1,000 | ±5% |  |", "| p | 8 ms | 250 | ±10% | 0.25 |", "\nn: 0.50"]
+        "c: t  [median of 3 interleaved rounds]",
+        "",
+        "| job | per call | MB/s | spread | quarn/peer |",
+        "|---|---:|---:|---:|---:|",
+        "| q * | 2 ms | 1,000 | ±5% |  |",
+        "| p | 8 ms | 250 | ±10% | 0.25 |",
+        "\nn: 0.50",
+    ]
+
+
+META = {"python": "3.11.7", "orjson": "3.13.0", "protobuf": "7.36.2", "protobuf_backend": "upb"}
+
+
+@pytest.mark.parametrize(
+    "case",
+    [
+        {
+            "name": "c",
+            "title": "t",
+            "kind": "time",
+            "unit": "calls/s",
+            "rounds": 3,
+            "notes": [],
+            "rows": [
+                {"name": "q", "primary": True, "median": 0.002, "size": None, "spread": 0.05, "ratio": None}
+            ],
+        },
+        {
+            "name": "memory",
+            "title": "t",
+            "kind": "memory",
+            "notes": [],
+            "rows": [
+                {"name": "q", "size": 1000, "increase": 2000, "multiple": 2.0, "result_text_bytes": None}
+            ],
+        },
+    ],
+)
+def test_every_table_names_the_versions(case):
+    lines = report.case_lines(case, META)
+    assert lines[1:3] == ["", "Python 3.11.7, orjson 3.13.0, protobuf 7.36.2 (upb backend)"]
+    assert lines[:1] + lines[3:] == report.case_lines(case)
+    markdown = report.markdown(
+        {"meta": dict(META, mode="quick", date="d", machine="m", cpus=2), "cases": [case]}
+    )
+    assert "\n".join(["## " + lines[0]] + lines[1:]) in markdown
+
+
+@pytest.mark.parametrize(
+    "text, release",
+    [("3.13.0", (3, 13, 0)), ("3.9.15", (3, 9, 15)), ("4.0.0rc1", (4, 0, 0)), ("3.13.dev1", (3, 13))],
+)
+def test_release_parts(text, release):
+    assert _release(text) == release
 
 
 def test_memory_probe_counts_the_result(tmp_path):
@@ -276,7 +334,7 @@ def test_memory_probe_counts_the_result(tmp_path):
     ("list_value", lambda s: [v.bool_value for v in s.input_value.fields["v"].list_value.values]),
     ("Span.input_value", lambda s: sorted(s.input_value.fields)),
     ("Span.input_schema", lambda s: sorted(s.input_schema.properties)),
-])
+])  # fmt: skip
 def test_split_pieces_merge_into_one_field(kind, read):
     expected = [True] * 3 if kind == "list_value" else ["k000000", "k000001", "k000002"]
     assert read(Span.FromString(cases.SPLIT_KINDS[kind](3))) == expected
@@ -303,7 +361,7 @@ def _one_span_short(ident, env, version, instance, spans, _export=peers.export_r
     ("payload-object-request", "decode_members", _no_decoding),
     ("span-objects", "build_span", _other_span),
     ("export-100", "export_request", _one_span_short),
-])
+])  # fmt: skip
 def test_case_checks_catch_a_peer_doing_other_work(case_name, attribute, sabotage, monkeypatch):
     case = cases.CASES[case_name]()
     case.check()

@@ -46,10 +46,10 @@ SPAN_FIELDS = {
     14: "output_schema_hash", 15: "input_value_hash", 16: "output_value_hash", 17: "kind",
     18: "status", 19: "is_pre_app_start", 20: "timestamp", 21: "duration", 22: "is_root_span",
     23: "metadata", 24: "environment", 25: "id",
-}
+}  # fmt: skip
 REQUEST_FIELDS = {
     1: "observable_service_id", 2: "environment", 3: "sdk_version", 4: "sdk_instance_id", 5: "spans",
-}
+}  # fmt: skip
 
 
 def varint(data, pos):
@@ -72,10 +72,10 @@ def fields(data):
         if wire == 0:
             value, pos = varint(data, pos)
         elif wire == 1:
-            value, pos = data[pos:pos + 8], pos + 8
+            value, pos = data[pos : pos + 8], pos + 8
         elif wire == 2:
             n, pos = varint(data, pos)
-            value, pos = data[pos:pos + n], pos + n
+            value, pos = data[pos : pos + n], pos + n
         else:
             raise ValueError(f"unexpected wire type {wire}")
         yield number, wire, value
@@ -101,9 +101,11 @@ def main() -> None:
     now = time.time_ns()
     for i, call in enumerate(CALLS):
         inp, in_hash, in_schema, in_schema_hash, in_struct = quarn_core.process_export_payload_pyobject(
-            call["input"], RULES)
+            call["input"], RULES
+        )
         out, out_hash, out_schema, out_schema_hash, out_struct = quarn_core.process_export_payload_pyobject(
-            call["output"], None)
+            call["output"], None
+        )
         print(f"call {i}: {call['name']}")
         print(f"  input  value hash {in_hash}")
         print(f"  input  schema     {json.dumps(in_schema, separators=(',', ':'))}")
@@ -121,13 +123,17 @@ def main() -> None:
             timestamp_seconds=now // 10**9, timestamp_nanos=now % 10**9,
             duration_seconds=0, duration_nanos=1_250_000 * (i + 1),
             metadata={"host": "web-1", "attempt": 1}, input_value=None, output_value=None,
-            input_value_proto_struct_bytes=in_struct, output_value_proto_struct_bytes=out_struct)
+            input_value_proto_struct_bytes=in_struct, output_value_proto_struct_bytes=out_struct)  # fmt: skip
         print(f"  span {len(span)} bytes")
         spans.append(span)
 
     request = quarn_core.build_export_spans_request_bytes_pyobject(
-        observable_service_id="checkout", environment="production", sdk_version="0.1.0",
-        sdk_instance_id="instance-1", spans=spans)
+        observable_service_id="checkout",
+        environment="production",
+        sdk_version="0.1.0",
+        sdk_instance_id="instance-1",
+        spans=spans,
+    )
     print(f"\nExportSpansRequest: {len(request)} bytes")
     for number, _wire, value in fields(request):
         name = REQUEST_FIELDS.get(number, str(number))

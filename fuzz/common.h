@@ -6,6 +6,8 @@
 
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,16 +18,16 @@
 #include <string_view>
 #include <vector>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/value.h"
 
 // A failed check ends the process: libFuzzer records the input as a crash.
-#define FUZZ_CHECK(cond)                                                                \
-  do {                                                                                  \
-    if (!(cond)) {                                                                      \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) {                                                                        \
       std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                                     \
-    }                                                                                   \
+      std::abort();                                                                       \
+    }                                                                                     \
   } while (0)
 
 namespace fuzzref {
@@ -342,6 +344,20 @@ inline bool shortest(double d, std::string& digits, int& k) {
   return false;
 }
 
+// std::to_chars' shortest digits of a finite non-zero |d|, in the same form as
+// `shortest`: from its scientific text "d[.ddd]e±xx".
+inline void to_chars_shortest(double d, std::string& digits, int& k) {
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
+  const char* e = std::find(buf, r.ptr, 'e');
+  digits.clear();
+  for (const char* p = buf; p < e; ++p)
+    if (*p != '.') digits += *p;
+  int x = 0;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), r.ptr, x);
+  k = x + 1;
+}
+
 // The canonical text of a double.
 inline std::optional<std::string> format_double(double d) {
   if (!std::isfinite(d)) return std::string("null");
@@ -387,8 +403,8 @@ inline void number_tokens(std::string_view t, std::vector<std::pair<std::size_t,
       ++i;
     } else if (c == '-' || is_digit(c)) {
       std::size_t s = i;
-      while (i < t.size() && (is_digit(t[i]) || t[i] == '.' || t[i] == 'e' || t[i] == 'E' || t[i] == '+' ||
-                              t[i] == '-'))
+      while (i < t.size() &&
+             (is_digit(t[i]) || t[i] == '.' || t[i] == 'e' || t[i] == 'E' || t[i] == '+' || t[i] == '-'))
         ++i;
       spans.emplace_back(s, i - s);
     } else {

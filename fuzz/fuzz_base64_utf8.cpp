@@ -4,15 +4,14 @@
 // reference accepts, with the same bytes, and decodes the reference encoding
 // of the input back to the input; the lossy UTF-8 form has the announced
 // size, is well-formed, equals the reference substitution of maximal
-// subparts and leaves well-formed input unchanged; both validators agree with
+// subparts and leaves well-formed input unchanged; the validator agrees with
 // the reference's longest well-formed prefix.
 #include <cstdint>
 #include <string>
 
+#include "base/utf8.h"
 #include "common.h"
 #include "payload/base64.h"
-#include "payload/utf8.h"
-#include "proto/wire.h"
 
 using namespace quarn;
 
@@ -41,17 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(round && *round == in);
 
   std::size_t prefix = fuzzref::utf8_valid_prefix(in);
-  FUZZ_CHECK(payload::utf8_valid_prefix(in) == prefix);
-  FUZZ_CHECK(proto::is_valid_utf8(data, size) == (prefix == size));
-  std::size_t n = payload::utf8_lossy_size(in);
+  FUZZ_CHECK(utf8_valid_prefix(in) == prefix);
+  FUZZ_CHECK(is_valid_utf8(in) == (prefix == size));
+  std::size_t n = utf8_lossy_size(in);
   std::string out(n + 1, '\x7f');
-  char* end = payload::utf8_lossy_write(in, out.data());
+  char* end = utf8_lossy_write(in, out.data());
   FUZZ_CHECK(end == out.data() + n && out[n] == '\x7f');
   out.resize(n);
   FUZZ_CHECK(fuzzref::utf8_valid(out));
   FUZZ_CHECK(out == fuzzref::utf8_lossy(in));
   if (prefix == size) FUZZ_CHECK(out == in);
-  json::Arena arena;
-  FUZZ_CHECK(payload::utf8_lossy(in, arena) == out);
+  Arena arena;
+  FUZZ_CHECK(utf8_lossy(in, arena) == out);
   return 0;
 }

@@ -5,8 +5,9 @@
 // - the three text functions agree with parse_json / normalize_value /
 //   print_json, errors included, and the hashes are SHA-256 of the canonical
 //   text;
-// - every number converts as the reference conversion says (kind and bits)
-//   and every double prints as the reference layout of its shortest digits;
+// - every number converts as the reference conversion says (kind and bits),
+//   every double's shortest digits are std::to_chars' and it prints as the
+//   reference layout of its shortest digits;
 // - the canonical text parses again, and normalizing it once more changes
 //   exactly the doubles that do not read back as themselves, each into the
 //   double the reference predicts, and nothing else. So the text is a fixed
@@ -52,12 +53,30 @@ bool collect_numbers(const JsonValue& v, std::vector<JsonValue>& out) {
   }
 }
 
+// The module's shortest digits of a double, and the digits the parser attached
+// to it, are std::to_chars' shortest digits.
+void check_digits(const JsonValue& v) {
+  const double d = v.as_double();
+  if (d == 0.0) return;
+  std::string want;
+  int want_k;
+  fuzzref::to_chars_shortest(d, want, want_k);
+  const ShortestDigits got = shortest_digits(d);
+  FUZZ_CHECK(std::string_view(got.digits, static_cast<std::size_t>(got.n)) == want && got.k == want_k);
+  if (v.double_digits() != 0) {
+    const ShortestDigits known = digits_from(v.double_digits(), v.double_k());
+    FUZZ_CHECK(std::string_view(known.digits, static_cast<std::size_t>(known.n)) == want &&
+               known.k == want_k);
+  }
+}
+
 // Every double prints as the reference layout of its value, whether or not
 // the parser attached its digits.
 void check_doubles(const JsonValue& v, bool& any_double) {
   switch (v.kind()) {
     case Kind::Double: {
       any_double = true;
+      check_digits(v);
       auto ref = fuzzref::format_double(v.as_double());
       std::string got = print(v);
       if (ref) FUZZ_CHECK(got == *ref);
@@ -118,6 +137,42 @@ std::optional<std::string> predict_next(std::string_view t, bool& moves) {
   }
   out.append(t.substr(at));
   return out;
+}
+
+// Length of the canonical text of `v`, counted from the value: a check on the
+// printer that does not print.
+std::size_t printed_size(const JsonValue& v) {
+  auto string_size = [](std::string_view s) {
+    std::size_t n = 2;
+    for (unsigned char c : s) {
+      if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r') n += 2;
+      else if (c < 0x20) n += 6;
+      else n += 1;
+    }
+    return n;
+  };
+  switch (v.kind()) {
+    case Kind::Null: return 4;
+    case Kind::Bool: return v.as_bool() ? 4 : 5;
+    case Kind::UInt: return std::to_string(v.as_uint()).size();
+    case Kind::Int: return std::to_string(v.as_int()).size();
+    case Kind::Double: {
+      char tmp[kMaxDoubleText];
+      return format_double(v.as_double(), tmp);
+    }
+    case Kind::String: return string_size(v.as_string());
+    case Kind::Array: {
+      std::size_t n = 2;
+      for (const JsonValue& e : v.elements()) n += printed_size(e) + 1;
+      return v.size() == 0 ? n : n - 1;
+    }
+    case Kind::Object: {
+      std::size_t n = 2;
+      for (const JsonMember& m : v.members()) n += string_size(m.name) + 1 + printed_size(m.value) + 1;
+      return v.size() == 0 ? n : n - 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace

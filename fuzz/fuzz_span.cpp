@@ -1,7 +1,7 @@
 // Span bytes from outside: decode, encode, decode, and the export request.
 //
 // Checked: a decoded Span encodes to bytes that decode to the same record and
-// encode to the same bytes again; bytes that is_canonical_span accepts are
+// encode to the same bytes again; bytes that is_verbatim_span accepts are
 // exactly their re-encoding, and it never accepts bytes that fail to decode;
 // an export request built from the bytes (copied when canonical, decoded
 // otherwise) equals the one built from the re-encoding, and a failing span
@@ -10,27 +10,28 @@
 #include <string>
 
 #include "common.h"
-#include "proto/canonical.h"
+#include "encode.h"
 #include "proto/export_request.h"
+#include "proto/verbatim.h"
 #include "records.h"
 
 using namespace quarn;
 
 namespace {
 
-Result<json::Buffer> request_bytes(std::string_view span, json::Arena& arena) {
+Result<Buffer> request_bytes(std::string_view span, Arena& arena) {
   std::string_view spans[2] = {span, span};
   auto q = proto::decode_export_spans("svc", "env", "1.0", "inst", spans, arena);
   if (!q) return std::move(q).error();
-  return proto::encode_export_spans_request(*q);
+  return fuzzref::encode_export_spans_request(*q);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
-  bool canonical = proto::is_canonical_span(bytes);
-  json::Arena arena;
+  bool canonical = proto::is_verbatim_span(bytes);
+  Arena arena;
   auto first = proto::decode_span(bytes, arena);
   auto request = request_bytes(bytes, arena);
   if (!first) {
@@ -40,14 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                request.error().message == "failed to decode span proto bytes: " + first.error().text());
     return 0;
   }
-  json::Buffer encoded = proto::encode_span(*first);
+  Buffer encoded = fuzzref::encode_span(*first);
   if (canonical) FUZZ_CHECK(encoded.view() == bytes);
   auto second = proto::decode_span(encoded.view(), arena);
   FUZZ_CHECK(second);
   FUZZ_CHECK(fuzzref::same_span(*first, *second));
-  json::Buffer again = proto::encode_span(*second);
+  Buffer again = fuzzref::encode_span(*second);
   FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_canonical_span(encoded.view()));
+  FUZZ_CHECK(proto::is_verbatim_span(encoded.view()));
 
   auto from_encoded = request_bytes(encoded.view(), arena);
   FUZZ_CHECK(request && from_encoded && request->view() == from_encoded->view());

@@ -2,20 +2,21 @@
 //
 // Checked: a decoded Struct encodes to bytes that decode to the same records
 // (keys ascending, unique) and encode to the same bytes again; bytes that
-// is_canonical_struct accepts are exactly their own re-encoding, and it
+// is_verbatim_struct accepts are exactly their own re-encoding, and it
 // accepts the re-encoding; it never accepts bytes that fail to decode.
 #include <cstdint>
 
 #include "common.h"
-#include "proto/canonical.h"
+#include "encode.h"
+#include "proto/verbatim.h"
 #include "records.h"
 
 using namespace quarn;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes = fuzzref::as_text(data, size);
-  bool canonical = proto::is_canonical_struct(bytes, 0);
-  json::Arena arena;
+  bool canonical = proto::is_verbatim_struct(bytes, 0);
+  Arena arena;
   auto first = proto::decode_protobuf_struct(bytes, arena);
   if (!first) {
     FUZZ_CHECK(!canonical);
@@ -23,13 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(fuzzref::struct_ordered(*first));
-  json::Buffer encoded = proto::encode_protobuf_struct(*first);
+  Buffer encoded = fuzzref::encode_protobuf_struct(*first);
   if (canonical) FUZZ_CHECK(encoded.view() == bytes);
   auto second = proto::decode_protobuf_struct(encoded.view(), arena);
   FUZZ_CHECK(second);
   FUZZ_CHECK(fuzzref::same_struct(*first, *second));
-  json::Buffer again = proto::encode_protobuf_struct(*second);
+  Buffer again = fuzzref::encode_protobuf_struct(*second);
   FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_canonical_struct(encoded.view(), 0));
+  FUZZ_CHECK(proto::is_verbatim_struct(encoded.view(), 0));
   return 0;
 }

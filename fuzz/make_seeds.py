@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into OUT/<target>/.
 
-Sources: the string and bytes literals of tests/*.py, the JSON test suite
+Sources: the string and bytes literals of the Python files under tests/, the JSON test suite
 (../shared/json-test-suite beside the repository, or $QUARN_JSON_SUITE) when it
 is there, and a few Struct and Span encodings built here with a small
-protocol-buffer writer. Only the standard library is used.
+protocol-buffer writer (tests/support/wire.py). Only the standard library is used.
 
     fuzz/make_seeds.py OUT
 """
@@ -18,16 +18,20 @@ import struct
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, ROOT)
+from tests.support.wire import delimited, key, varint  # noqa: E402
+
 MAX_SEED = 64 * 1024
 
 
 def literals():
     strs, blobs = set(), set()
-    tests = os.path.join(ROOT, "tests")
-    for name in sorted(os.listdir(tests)):
-        if not name.endswith(".py"):
-            continue
-        with open(os.path.join(tests, name), encoding="utf-8") as f:
+    paths = []
+    for folder, dirs, names in os.walk(os.path.join(ROOT, "tests")):
+        dirs.sort()
+        paths += [os.path.join(folder, n) for n in sorted(names) if n.endswith(".py")]
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
             tree = ast.parse(f.read())
         for node in ast.walk(tree):
             if isinstance(node, ast.Constant):
@@ -39,8 +43,9 @@ def literals():
 
 
 def suite_files():
-    suite = (os.environ.get("QUARN_JSON_SUITE")
-             or os.path.join(os.path.dirname(ROOT), "shared", "json-test-suite"))
+    suite = os.environ.get("QUARN_JSON_SUITE") or os.path.join(
+        os.path.dirname(ROOT), "shared", "json-test-suite"
+    )
     out = []
     for sub in ("test_parsing", "test_transform"):
         d = os.path.join(suite, sub)
@@ -51,25 +56,7 @@ def suite_files():
     return out
 
 
-# ---- a small protocol-buffer writer -------------------------------------------------------------
-
-
-def varint(v):
-    v &= (1 << 64) - 1
-    out = bytearray()
-    while v >= 0x80:
-        out.append((v & 0x7F) | 0x80)
-        v >>= 7
-    out.append(v)
-    return bytes(out)
-
-
-def key(field, wire):
-    return varint(field << 3 | wire)
-
-
-def delimited(field, body):
-    return key(field, 2) + varint(len(body)) + body
+# ---- Struct, JsonSchema and Span encodings -----------------------------------------------------
 
 
 def pb_value(v):
@@ -87,8 +74,9 @@ def pb_value(v):
 
 
 def pb_struct(obj):
-    return b"".join(delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v)))
-                    for k, v in sorted(obj.items()))
+    return b"".join(
+        delimited(1, delimited(1, k.encode()) + delimited(2, pb_value(v))) for k, v in sorted(obj.items())
+    )
 
 
 def pb_schema(s):
@@ -112,7 +100,7 @@ def pb_span(i):
     doc = {"a": [1, "x", None, True, {"k": -2.5}], "b": {"c": "d"}}
     schema = {"type": 6, "properties": {
         "a": {"type": 7, "items": {"type": 1}},
-        "b": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 0.5}}}
+        "b": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 0.5}}}  # fmt: skip
     out = b""
     for field, text in enumerate(["0" * 32, "1" * 16, "2" * 16, "call", "pkg", "inst", "sub"], start=1):
         out += delimited(field, text.encode())
@@ -188,7 +176,7 @@ def main():
         "fuzz_span": write(out, "fuzz_span", blobs + spans + structs[:20]),
         "fuzz_schema": write(out, "fuzz_schema", [raw(s) for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
-    }
+    }  # fmt: skip
     for target, n in counts.items():
         print("%-18s %d seeds" % (target, n))
 

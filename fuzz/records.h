@@ -84,7 +84,7 @@ inline bool same_content(const std::optional<quarn::proto::StructContent>& a,
                          const std::optional<quarn::proto::StructContent>& b) {
   if (a.has_value() != b.has_value()) return false;
   if (!a) return true;
-  FUZZ_CHECK(!a->json && !a->canonical && !b->json && !b->canonical);
+  FUZZ_CHECK(!a->json && !a->verbatim && !b->json && !b->verbatim);
   return same_struct(a->records, b->records);
 }
 
@@ -94,23 +94,39 @@ bool same_optional_schema(const std::optional<T>& a, const std::optional<T>& b) 
   return !a || same_schema(*a, *b);
 }
 
+// One Span field of each kind, chosen by its type.
+inline bool same_field(std::string_view a, std::string_view b) { return a == b; }
+inline bool same_field(std::int32_t a, std::int32_t b) { return a == b; }
+inline bool same_field(bool a, bool b) { return a == b; }
+inline bool same_field(const std::optional<std::string_view>& a, const std::optional<std::string_view>& b) {
+  return a == b;
+}
+inline bool same_field(const std::optional<quarn::proto::StructContent>& a,
+                       const std::optional<quarn::proto::StructContent>& b) {
+  return same_content(a, b);
+}
+inline bool same_field(const std::optional<quarn::proto::JsonSchema>& a,
+                       const std::optional<quarn::proto::JsonSchema>& b) {
+  return same_optional_schema(a, b);
+}
+inline bool same_field(const std::optional<quarn::proto::SpanStatus>& a,
+                       const std::optional<quarn::proto::SpanStatus>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  return !a || (a->code == b->code && a->message == b->message);
+}
+template <class Time>  // Timestamp, Duration
+bool same_field(const std::optional<Time>& a, const std::optional<Time>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  return !a || (a->seconds == b->seconds && a->nanos == b->nanos);
+}
+
+// Decoded Spans (never in written form) with equal fields.
 inline bool same_span(const quarn::proto::Span& a, const quarn::proto::Span& b) {
-  return a.trace_id == b.trace_id && a.span_id == b.span_id && a.parent_span_id == b.parent_span_id &&
-         a.name == b.name && a.package_name == b.package_name &&
-         a.instrumentation_name == b.instrumentation_name && a.submodule_name == b.submodule_name &&
-         a.package_type == b.package_type && same_content(a.input_value, b.input_value) &&
-         same_content(a.output_value, b.output_value) && same_optional_schema(a.input_schema, b.input_schema) &&
-         same_optional_schema(a.output_schema, b.output_schema) && a.input_schema_hash == b.input_schema_hash &&
-         a.output_schema_hash == b.output_schema_hash && a.input_value_hash == b.input_value_hash &&
-         a.output_value_hash == b.output_value_hash && a.kind == b.kind &&
-         a.status.has_value() == b.status.has_value() &&
-         (!a.status || (a.status->code == b.status->code && a.status->message == b.status->message)) &&
-         a.is_pre_app_start == b.is_pre_app_start && a.timestamp.has_value() == b.timestamp.has_value() &&
-         (!a.timestamp || (a.timestamp->seconds == b.timestamp->seconds && a.timestamp->nanos == b.timestamp->nanos)) &&
-         a.duration.has_value() == b.duration.has_value() &&
-         (!a.duration || (a.duration->seconds == b.duration->seconds && a.duration->nanos == b.duration->nanos)) &&
-         a.is_root_span == b.is_root_span && same_content(a.metadata, b.metadata) &&
-         a.environment == b.environment && a.id == b.id && !a.canonical_encoding && !b.canonical_encoding;
+  bool same = !a.verbatim && !b.verbatim;
+#define QUARN_SPAN_FIELD(number, member, kind) same = same && same_field(a.member, b.member);
+  QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
+  return same;
 }
 
 }  // namespace fuzzref

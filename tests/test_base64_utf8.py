@@ -64,13 +64,22 @@ def oracle_b64(text):
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.binary(max_size=40), st.lists(st.tuples(st.sampled_from("rid"), st.integers(0, 60),
-                                                  st.sampled_from("Aa9+/=-_ \n\x00\u00e9")), max_size=3))
+@given(
+    st.binary(max_size=40),
+    st.lists(
+        st.tuples(st.sampled_from("rid"), st.integers(0, 60), st.sampled_from("Aa9+/=-_ \n\x00\u00e9")),
+        max_size=3,
+    ),
+)
 def test_base64_agrees_with_strict_decoding_plus_canonical_form(data, edits):
     text = base64.b64encode(data).decode()
     for op, at, ch in edits:
         at = min(at, len(text))
-        text = {"r": text[:at] + ch + text[at + 1:], "i": text[:at] + ch + text[at:], "d": text[:at] + text[at + 1:]}[op]
+        text = {
+            "r": text[:at] + ch + text[at + 1 :],
+            "i": text[:at] + ch + text[at:],
+            "d": text[:at] + text[at + 1 :],
+        }[op]
     expected = oracle_b64(text)
     got = json.loads(merged_member(text))["m"]
     assert got == (text if expected is None else expected.decode("utf-8", "replace"))
@@ -118,8 +127,25 @@ def test_lossy_utf8_table(data, text):
 utf8_pieces = st.one_of(
     st.text(max_size=3).map(lambda s: s.encode("utf-8", "surrogatepass")),
     st.binary(max_size=3),
-    st.sampled_from([b"\x80", b"\xbf", b"\xc0", b"\xc2", b"\xe0", b"\xe0\xa0", b"\xed", b"\xed\xa0", b"\xf0",
-                     b"\xf0\x90", b"\xf4", b"\xf4\x90", b"\xf5", b"\xff", b"\xef\xbf"]),
+    st.sampled_from(
+        [
+            b"\x80",
+            b"\xbf",
+            b"\xc0",
+            b"\xc2",
+            b"\xe0",
+            b"\xe0\xa0",
+            b"\xed",
+            b"\xed\xa0",
+            b"\xf0",
+            b"\xf0\x90",
+            b"\xf4",
+            b"\xf4\x90",
+            b"\xf5",
+            b"\xff",
+            b"\xef\xbf",
+        ]
+    ),
 )
 
 

@@ -5,10 +5,10 @@ import subprocess
 import sys
 
 import pytest
+from support.spans import SPAN_PARAMS, span_args
 
 import quarn_core as qc
 
-SPAN_PARAMS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name", "submodule_name", "package_type", "environment", "kind", "input_schema", "output_schema", "input_schema_hash", "output_schema_hash", "input_value_hash", "output_value_hash", "status_code", "status_message", "is_pre_app_start", "is_root_span", "timestamp_seconds", "timestamp_nanos", "duration_seconds", "duration_nanos", "metadata", "input_value", "output_value", "input_value_proto_struct_bytes", "output_value_proto_struct_bytes"]
 EXPORT_PARAMS = ["observable_service_id", "environment", "sdk_version", "sdk_instance_id", "spans"]
 
 # Registration order, which is also the order of __all__.
@@ -115,7 +115,7 @@ BINDING = [
      "process_export_payload() got multiple values for argument 'payload_json'"),
     # Binding comes before conversion: the bytes argument is never looked at.
     ("normalize_json", (b"{}",), {"x": 1}, "normalize_json() got an unexpected keyword argument 'x'"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("name,args,kwargs,message", BINDING)
@@ -181,16 +181,12 @@ def numpy_like(name, module="numpy", value=None):
     return type(name, (), ns)()
 
 
-SPAN_BASE = dict(
-    trace_id="0af7651916cd43dd8448eb211c80319c", span_id="b7ad6b7169203331", parent_span_id="",
-    name="op", package_name="pkg", instrumentation_name="inst", submodule_name="sub", package_type=1,
-    environment=None, kind=0, input_schema={}, output_schema={}, input_schema_hash="",
-    output_schema_hash="", input_value_hash="", output_value_hash="", status_code=0, status_message="",
-    is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-    duration_seconds=0, duration_nanos=0, metadata=None, input_value=None, output_value=None,
-    input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None,
+SPAN_BASE = span_args(trace_id="0af7651916cd43dd8448eb211c80319c", span_id="b7ad6b7169203331", name="op",
+                      package_name="pkg", instrumentation_name="inst", submodule_name="sub", package_type=1,
+                      input_schema={}, output_schema={})  # fmt: skip
+EXPORT_BASE = dict(
+    observable_service_id="svc", environment="env", sdk_version="1", sdk_instance_id="i", spans=[]
 )
-EXPORT_BASE = dict(observable_service_id="svc", environment="env", sdk_version="1", sdk_instance_id="i", spans=[])
 
 
 def outcome(fn, **kwargs):
@@ -265,14 +261,17 @@ CONVERSION_ERRORS = [
     ("build_span_proto_bytes_pyobject", "kind", Index(ValueError("bad")), ValueError, "bad"),
     ("normalize_json", "payload_json", "[\"\ud800\"]", UnicodeEncodeError, None),
     ("build_span_proto_bytes_pyobject", "name", "\udfff", UnicodeEncodeError, None),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("name,param,value,cls,message", CONVERSION_ERRORS)
 def test_conversion_errors(name, param, value, cls, message):
-    base = {"normalize_json": {"payload_json": "{}"}, "process_export_payload": {"payload_json": "{}"},
-            "build_span_proto_bytes_pyobject": SPAN_BASE,
-            "build_export_spans_request_bytes_pyobject": EXPORT_BASE}.get(name, {})
+    base = {
+        "normalize_json": {"payload_json": "{}"},
+        "process_export_payload": {"payload_json": "{}"},
+        "build_span_proto_bytes_pyobject": SPAN_BASE,
+        "build_export_spans_request_bytes_pyobject": EXPORT_BASE,
+    }.get(name, {})
     with pytest.raises(cls) as info:
         getattr(qc, name)(**{**base, param: value})
     assert type(info.value) is cls
@@ -305,7 +304,9 @@ def test_conversion_runs_in_parameter_order():
     kwargs = {"status_code": "x", "is_root_span": 1, **SPAN_BASE, "span_id": b"", "submodule_name": None}
     assert span(**kwargs) == (TypeError, ("argument 'span_id': 'bytes' object cannot be cast as 'str'",))
     assert span(is_root_span=1, status_code="x") == (
-        TypeError, ("argument 'status_code': 'str' object cannot be interpreted as an integer",))
+        TypeError,
+        ("argument 'status_code': 'str' object cannot be interpreted as an integer",),
+    )
     with pytest.raises(TypeError, match="^argument 'payload_json'"):
         qc.process_export_payload(b"", b"")
 
@@ -335,13 +336,18 @@ def test_accepted_conversions(param, value, plain):
     ("status_code", 2**31 - 1), ("status_code", -(2**31)), ("timestamp_seconds", 2**63 - 1),
     ("timestamp_seconds", -(2**63)), ("environment", None), ("environment", ""),
     ("input_schema", object()), ("output_schema", None), ("metadata", [1]), ("input_value_proto_struct_bytes", b"x"),
-])
+])  # fmt: skip
 def test_accepted_values(param, value):
     assert not is_conversion_error(span(**{param: value}))
 
 
 def test_object_parameters_are_not_converted():
-    assert not is_conversion_error(outcome(qc.process_export_payload_pyobject, payload=object(), schema_merges=3))
-    assert not is_conversion_error(outcome(qc.process_export_payload, payload_json="{}", schema_merges_json=None))
-    assert not is_conversion_error(outcome(qc.build_export_spans_request_bytes_pyobject,
-                                           **{**EXPORT_BASE, "spans": object()}))
+    assert not is_conversion_error(
+        outcome(qc.process_export_payload_pyobject, payload=object(), schema_merges=3)
+    )
+    assert not is_conversion_error(
+        outcome(qc.process_export_payload, payload_json="{}", schema_merges_json=None)
+    )
+    assert not is_conversion_error(
+        outcome(qc.build_export_spans_request_bytes_pyobject, **{**EXPORT_BASE, "spans": object()})
+    )

@@ -5,7 +5,8 @@ import struct
 
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
-from json_oracle import OutOfRange, canonical_number, layout, reference_canonical
+from support.json_oracle import OutOfRange, canonical_number, layout, reference_canonical
+from support.strategies import encodable_text, finite_floats, json_values, scalars
 
 import quarn_core as qc
 
@@ -30,7 +31,7 @@ CANONICAL = [
     ('{"\U0001f600":1,"\uffff":2,"\u00e9":3,"z":4,"":5,"aa":6,"a":7}',
      '{"":5,"a":7,"aa":6,"z":4,"\u00e9":3,"\uffff":2,"\U0001f600":1}'),
     ('{"a\\u0000":1,"a":2,"a\\u0001":3}', '{"a":2,"a\\u0000":1,"a\\u0001":3}'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", CANONICAL)
@@ -76,7 +77,7 @@ NUMBERS = [
     # Two passes exactly: each of these moves once more when normalized again.
     ("7.751518962134485e-29", "7.751518962134483e-29"), ("7.751518962134483e-29", "7.751518962134482e-29"),
     ("4.379870024434759e+127", "4.379870024434757e+127"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", NUMBERS)
@@ -90,7 +91,7 @@ def test_numbers(text, expected):
     ("1e309", 5), ("1e400", 5), ("-1e309", 6), ("10e308", 6), ("1000e306", 8), ("1e2147483647", 12),
     ("1.7976931348623158e308", 22), ("1e21474836489", 12), ("1e99999999999", 12), ("1" * 400, 400),
     ("-1e+2147483648", 14),
-])
+])  # fmt: skip
 def test_numbers_out_of_range(text, column):
     with pytest.raises(ValueError) as info:
         qc.normalize_json(text)
@@ -107,7 +108,7 @@ STRINGS = [
     ('"\\u0008\\u000c\\u000a\\u000d\\u0009\\u000b"', '"\\b\\f\\n\\r\\t\\u000b"'), ('"\\u2028\u2029"', '"\u2028\u2029"'),
     ('"\\udbff\\udfff"', '"\U0010ffff"'), ('"\\ud800\\udc00x"', '"\U00010000x"'), ('"\\uFFFF"', '"\uffff"'),
     ('"a\\nb\u00e9\\u00e9\U0001f600"', '"a\\nb\u00e9\u00e9\U0001f600"'), ('"\\\\u0041"', '"\\\\u0041"'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,expected", STRINGS)
@@ -220,7 +221,7 @@ ERRORS = [
     ('[{"a":' * 64, "recursion limit exceeded at line 1 column 380"),
     ("\u00e9", "expected value at line 1 column 1"),
     ("[\u00e9]", "expected value at line 1 column 2"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("text,message", ERRORS)
@@ -241,7 +242,7 @@ def _nest(open_, close, depth, inner="0"):
     _nest("[", "]", 127), _nest('{"a":', "}", 127), _nest('[{"a":', "}]", 63, "[0]"),
     _nest('{"a":[', "]}", 63, "{}"), "[" + ",".join([_nest("[", "]", 126)] * 3) + "]",
     _nest(" [ ", " ] ", 127, " null "),
-])
+])  # fmt: skip
 def test_nesting_up_to_127_levels(text):
     assert qc.normalize_json(text) == text.replace(" ", "")
 
@@ -277,17 +278,12 @@ def test_numbers_match_the_reference(text):
     assert qc.normalize_json(text) == expected
 
 
-text_values = st.text(st.characters(exclude_categories=["Cs"]), max_size=20)
-json_values = st.recursive(
-    st.none() | st.booleans() | st.integers(min_value=-(2**63), max_value=2**64 - 1)
-    | st.floats(allow_nan=False, allow_infinity=False) | text_values,
-    lambda children: st.lists(children, max_size=5) | st.dictionaries(text_values, children, max_size=5),
-    max_leaves=30,
-)
+text_values = encodable_text(20)
+documents = json_values(scalars(text_values), text_values, 5, 30)
 
 
 @settings(max_examples=1500, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(json_values, st.sampled_from([None, 0, 2]), st.booleans())
+@given(documents, st.sampled_from([None, 0, 2]), st.booleans())
 def test_documents_match_the_reference(value, indent, ascii_only):
     text = json.dumps(value, indent=indent, ensure_ascii=ascii_only)
     assert qc.normalize_json(text) == reference_canonical(text)
@@ -297,12 +293,7 @@ def _stable(f):
     return canonical_number(layout(f)) == layout(f)
 
 
-stable_values = st.recursive(
-    st.none() | st.booleans() | st.integers(min_value=-(2**63), max_value=2**64 - 1)
-    | st.floats(allow_nan=False, allow_infinity=False).filter(_stable) | text_values,
-    lambda children: st.lists(children, max_size=5) | st.dictionaries(text_values, children, max_size=5),
-    max_leaves=30,
-)
+stable_values = json_values(scalars(text_values, floats=finite_floats.filter(_stable)), text_values, 5, 30)
 
 
 @settings(max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow])

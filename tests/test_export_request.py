@@ -5,11 +5,13 @@ import sys
 
 import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
-from wire_bytes import varint
+from support.spans import STRING_FIELDS
+from support.strategies import int32s, int64s, json_values, scalars
+from support.wire import varint
 
 import quarn_core as q
 
-sp = pytest.importorskip("span_proto")
+sp = pytest.importorskip("support.messages")
 
 build = q.build_export_spans_request_bytes_pyobject
 PREFIX = "serialization error: failed to decode span proto bytes: failed to decode Protobuf message: "
@@ -27,7 +29,7 @@ def h(text):
     (("", "", "", ""), [h("0a 01 61 0a 01 62")], "2a 03 0a 01 62"),
     (("", "", "", ""), [b"", h("22 01 6e"), b""], "2a 00 2a 03 22 01 6e 2a 00"),
     (("é", "", "", ""), [], "0a 02 c3 a9"),
-])
+])  # fmt: skip
 def test_envelope_table(texts, spans, expected):
     assert build(*texts, spans).hex(" ") == h(expected).hex(" ")
 
@@ -36,7 +38,9 @@ def test_keyword_arguments_and_list_subclass():
     class Spans(list):
         pass
 
-    got = build(spans=Spans([b""]), sdk_instance_id="", sdk_version="1", environment="", observable_service_id="o")
+    got = build(
+        spans=Spans([b""]), sdk_instance_id="", sdk_version="1", environment="", observable_service_id="o"
+    )
     assert got == h("0a 01 6f 1a 01 31 2a 00")
 
 
@@ -54,7 +58,7 @@ class BytesSub(bytes):
     ([bytearray(b"")], "each span must be bytes"),
     ([memoryview(b"")], "each span must be bytes"),
     ([None], "each span must be bytes"),
-])
+])  # fmt: skip
 def test_argument_shape_errors(spans, message):
     with pytest.raises(TypeError) as info:
         build("", "", "", "", spans)
@@ -93,25 +97,27 @@ def test_reference_counts_unchanged():
 # ---- against the protobuf package --------------------------------------------------
 
 texts = st.text(max_size=5)
-int32s = st.integers(-(2**31), 2**31 - 1)
-int64s = st.integers(-(2**63), 2**63 - 1)
-json_leaf = st.none() | st.booleans() | st.floats(allow_nan=False) | st.text(max_size=4)
 # The package writes the key of a map entry even when it is empty, the module leaves it out
 # (both read back the same map), so generated keys and member names are never empty; member
 # schemas are never the default one for the same reason.
 keys = st.text(min_size=1, max_size=3)
-json_values = st.recursive(
-    json_leaf,
-    lambda c: st.lists(c, max_size=3) | st.dictionaries(keys, c, max_size=3),
-    max_leaves=8)
-struct_dicts = st.dictionaries(keys, json_values, max_size=4)
+struct_dicts = st.dictionaries(
+    keys,
+    json_values(scalars(st.text(max_size=4), ints=None, floats=st.floats(allow_nan=False)), keys, 3, 8),
+    max_size=4,
+)
 
 schema_dicts = st.recursive(
-    st.fixed_dictionaries({"type": int32s}, optional={
-        "encoding": int32s, "decoded_type": int32s, "match_importance": st.floats(allow_nan=False)}),
-    lambda c: st.fixed_dictionaries({"type": int32s}, optional={
-        "properties": st.dictionaries(keys, c, max_size=3), "items": c, "encoding": int32s}),
-    max_leaves=6)
+    st.fixed_dictionaries(
+        {"type": int32s},
+        optional={"encoding": int32s, "decoded_type": int32s, "match_importance": st.floats(allow_nan=False)},
+    ),
+    lambda c: st.fixed_dictionaries(
+        {"type": int32s},
+        optional={"properties": st.dictionaries(keys, c, max_size=3), "items": c, "encoding": int32s},
+    ),
+    max_leaves=6,
+)
 
 
 def fill_schema(msg, d, member=False):
@@ -124,11 +130,6 @@ def fill_schema(msg, d, member=False):
     if "items" in d:
         fill_schema(msg.items, d["items"])
         msg.items.SetInParent()
-
-
-STRING_FIELDS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name",
-                 "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash",
-                 "output_value_hash"]
 
 
 @st.composite
@@ -169,11 +170,13 @@ unknown_numbers = st.integers(26, 2**29 - 1)
 unknown_fields = st.one_of(
     st.tuples(unknown_numbers, st.integers(0, 2**64 - 1)).map(lambda t: varint(t[0] << 3) + varint(t[1])),
     st.tuples(unknown_numbers, st.binary(max_size=6)).map(
-        lambda t: varint(t[0] << 3 | 2) + varint(len(t[1])) + t[1]),
+        lambda t: varint(t[0] << 3 | 2) + varint(len(t[1])) + t[1]
+    ),
     st.tuples(unknown_numbers, st.binary(min_size=4, max_size=4)).map(lambda t: varint(t[0] << 3 | 5) + t[1]),
     st.tuples(unknown_numbers, st.binary(min_size=8, max_size=8)).map(lambda t: varint(t[0] << 3 | 1) + t[1]),
     st.tuples(unknown_numbers, st.integers(0, 99)).map(
-        lambda t: varint(t[0] << 3 | 3) + varint(8 | 0) + varint(t[1]) + varint(t[0] << 3 | 4)),
+        lambda t: varint(t[0] << 3 | 3) + varint(8 | 0) + varint(t[1]) + varint(t[0] << 3 | 4)
+    ),
 )
 
 
@@ -216,7 +219,7 @@ def outcome(raw):
     except ValueError as e:
         (text,) = e.args
         assert text.startswith(PREFIX)
-        ours = text[len(PREFIX):]
+        ours = text[len(PREFIX) :]
     try:
         theirs = sp.parse(sp.Span, raw)
     except Exception:  # the package's DecodeError
@@ -302,7 +305,7 @@ def test_random_bytes(raw):
                                       "data is not UTF-8 encoded"),
     (b"\x4a\x09\x0a\x07\x0a\x01a\x12\x02\x1a\x01", "Value.kind: Struct.fields: Span.input_value: buffer underflow"),
     (b"\x92\x01\x04\x08\x01\x12\x01", "SpanStatus.message: Span.status: buffer underflow"),
-])
+])  # fmt: skip
 def test_corruptions_refused_by_both_with_exact_text(raw, reason):
     ours, theirs = outcome(raw)
     assert ours == reason

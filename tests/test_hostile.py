@@ -12,26 +12,25 @@ import hashlib
 from decimal import Decimal
 
 import pytest
-from call_cases import (
+from support.calls import (
     B64,
     INNER_CANONICAL,
     NUMBER,
     SANITIZED,
-    SPAN_KW,
     STRING,
     STRUCT_DECODE,
     TOO_DEEP,
     UNSUPPORTED,
     hook,
-    ld,
-    nest,
     self_containing_dict,
     self_containing_list,
     sha,
     struct_oracle,
-    varint,
     via_tuple,
 )
+from support.objects import nest
+from support.spans import span_args
+from support.wire import ld, varint
 
 import quarn_core as q
 
@@ -50,14 +49,14 @@ def object_payload(payload, rules):
 
 
 def span(**changes):
-    return q.build_span_proto_bytes_pyobject(**dict(SPAN_KW, **changes))
+    return q.build_span_proto_bytes_pyobject(**span_args(**changes))
 
 
 def export(spans):
     return q.build_export_spans_request_bytes_pyobject("", "", "", "", spans)
 
 
-# The span builder's bytes for SPAN_KW, split around the input_value field.
+# The span builder's bytes for MINIMAL_SPAN, split around the input_value field.
 HEAD = b"\x0a\x01t\x12\x01s\x22\x01n"
 TAIL = b"\x52\x00\x5a\x00\x62\x00\x92\x01\x00\xa2\x01\x00\xaa\x01\x00\xba\x01\x00"
 
@@ -68,6 +67,7 @@ def schema_text(members):
 
 
 # ---- nesting a million deep -----------------------------------------------------------------
+
 
 @pytest.mark.parametrize("call, args, message", [
     # as the payload of the text path: the reader's own limit
@@ -85,7 +85,7 @@ def schema_text(members):
     (text_payload, ('{"a":"x"}', '{"a":' * MILLION), f"EOF while parsing a value at line 1 column {5 * MILLION}"),
     (text_payload, ('{"a":"x"}', '{"a":{"b":' + "[" * MILLION + "]" * (MILLION - 1) + "}}"),
      f"expected `,` or `]` at line 1 column {10 + 2 * MILLION}"),
-])
+])  # fmt: skip
 def test_million_deep_documents(call, args, message):
     with pytest.raises(ValueError) as info:
         call(*args)
@@ -100,7 +100,7 @@ def test_million_deep_skipped_object_in_a_rule():
 
 
 @pytest.mark.parametrize("rules, annotations", [('{"a":[null,1]}', '"decoded_type":1,'),
-                                               ('{"a":[1,1]}', '"decoded_type":1,"encoding":1,')])
+                                               ('{"a":[1,1]}', '"decoded_type":1,"encoding":1,')])  # fmt: skip
 def test_million_deep_member_stays_undecoded(rules, annotations):
     # The member's JSON is too deep for its own parse (and no Base64): the string stays.
     payload = '{"a":"' + "[" * MILLION + "]" * MILLION + '"}'
@@ -112,9 +112,13 @@ def test_million_deep_member_stays_undecoded(rules, annotations):
 @pytest.mark.parametrize("wrap", [lambda v: [v], lambda v: {"k": v}, lambda v: (v,)])
 def test_million_deep_python_objects(wrap):
     deep = nest(MILLION, wrap)
-    for call in (lambda: object_payload(deep, None), lambda: object_payload({}, {"a": deep}),
-                 lambda: span(metadata={"m": deep}), lambda: span(input_schema={"items": deep}),
-                 lambda: span(output_value=deep, output_value_proto_struct_bytes=b"")):
+    for call in (
+        lambda: object_payload(deep, None),
+        lambda: object_payload({}, {"a": deep}),
+        lambda: span(metadata={"m": deep}),
+        lambda: span(input_schema={"items": deep}),
+        lambda: span(output_value=deep, output_value_proto_struct_bytes=b""),
+    ):
         with pytest.raises(RecursionError) as info:
             call()
         assert type(info.value) is RecursionError and info.value.args == (TOO_DEEP,)
@@ -126,7 +130,7 @@ def test_million_deep_python_objects(wrap):
     (lambda d: span(input_value_proto_struct_bytes=d), b"\x1b" * MILLION + b"\x1c" * MILLION,
      STRUCT_DECODE + "recursion limit reached"),
     (lambda d: span(output_value_proto_struct_bytes=d), b"\x1b" * MILLION, STRUCT_DECODE + "recursion limit reached"),
-])
+])  # fmt: skip
 def test_million_deep_groups(call, data, message):
     with pytest.raises(ValueError) as info:
         call(data)
@@ -135,6 +139,7 @@ def test_million_deep_groups(call, data, message):
 
 # ---- numbers of a million digits --------------------------------------------------------------
 
+
 @pytest.mark.parametrize("text, expected", [
     ("1e" + "0" * (MILLION - 1) + "5", "100000.0"),          # leading zeros of the exponent
     ("-2E+" + "0" * MILLION, "-2.0"),
@@ -142,7 +147,7 @@ def test_million_deep_groups(call, data, message):
     ("-1e-" + "9" * MILLION, "-0.0"),                        # ... or a negative exponent
     ("[1." + "0" * MILLION + "e" + "0" * MILLION + "]", "[1.0]"),
     ('{"n":-' + "1" * 20 + "." + "5" * MILLION + "e-" + "0" * (MILLION - 2) + "20}", '{"n":-0.1111111111111111}'),
-])
+])  # fmt: skip
 def test_million_digit_exponents(text, expected):
     assert q.normalize_json(text) == expected
     assert q.deterministic_hash(text) == sha(expected)
@@ -152,7 +157,7 @@ def test_million_digit_exponents(text, expected):
     ("1e" + "1" * MILLION, 13),                              # the eleventh exponent digit is refused
     ("[0.5E+" + "9" * MILLION + "]", 16),                   # the tenth, E being 999999999 already
     ("1" + "0" * MILLION + "e+" + "1" * MILLION, MILLION + 1 + 2 + 11),  # after a million dropped digits
-])
+])  # fmt: skip
 def test_million_digit_numbers_out_of_range(text, column):
     with pytest.raises(ValueError) as info:
         q.normalize_json(text)
@@ -168,7 +173,7 @@ def test_million_digit_numbers_out_of_range(text, column):
     ("[null, null, 0." + "0" * MILLION + "1]", '{"match_importance":0.0,"properties":{},"type":2}'),
     ("[null, null, " + "2" * MILLION + "e-" + str(MILLION - 1) + "]", '{"match_importance":2.2222222222222223,'
                                                                     '"properties":{},"type":2}'),
-])
+])  # fmt: skip
 def test_million_digit_numbers_in_merge_rules(rule, outcome):
     try:
         result = text_payload('{"a":"x"}', '{"a":' + rule + "}")
@@ -184,7 +189,10 @@ def test_million_digit_python_numbers():
         object_payload([1, huge], None)
     assert info.value.args == (UNSUPPORTED,)
     # A Decimal reads as infinity through the float protocol: null.
-    assert object_payload([Decimal("9" * MILLION), Decimal("0." + "0" * MILLION + "1")], None)[0] == [None, 0.0]
+    assert object_payload([Decimal("9" * MILLION), Decimal("0." + "0" * MILLION + "1")], None)[0] == [
+        None,
+        0.0,
+    ]
     with pytest.raises(OverflowError):
         span(timestamp_seconds=huge)
     with pytest.raises(OverflowError):
@@ -192,6 +200,7 @@ def test_million_digit_python_numbers():
 
 
 # ---- strings of 100 MB, keys of 1 MB, Base64 members of 50 MB -----------------------------------
+
 
 @big
 def test_hundred_megabyte_string_document():
@@ -216,7 +225,10 @@ def test_hundred_megabyte_string_through_objects_spans_and_export():
     normalized, value_hash, schema, schema_hash, raw = object_payload({"k": s}, {"k": [1, 1]})
     assert normalized == {"k": s} and raw == struct
     assert value_hash == hashlib.sha256(('{"k":"' + s + '"}').encode()).hexdigest()
-    assert schema == {"type": 6, "properties": {"k": {"type": 2, "encoding": 1, "decoded_type": 1, "properties": {}}}}
+    assert schema == {
+        "type": 6,
+        "properties": {"k": {"type": 2, "encoding": 1, "decoded_type": 1, "properties": {}}},
+    }
     del normalized, raw
     built = span(input_value={"k": s})
     assert built == HEAD + ld(b"\x4a", struct) + TAIL
@@ -272,8 +284,12 @@ def test_fifty_megabyte_base64_json():
     item = '{"decoded_type":1,"encoding":1,"items":' + STRING + ',"properties":{},"type":7}'
     result = text_payload('{"a":"%s","b":2}' % encoded, '{"a":[1,1]}')
     merged_all = merged[:-1] + ',"b":2}'
-    assert result[1:5] == (merged_all, sha(merged_all), schema_text([("a", item), ("b", NUMBER)]),
-                           sha(schema_text([("a", item), ("b", NUMBER)])))
+    assert result[1:5] == (
+        merged_all,
+        sha(merged_all),
+        schema_text([("a", item), ("b", NUMBER)]),
+        sha(schema_text([("a", item), ("b", NUMBER)])),
+    )
     assert object_payload({"a": encoded, "b": 2}, {"a": [1, 1]})[1] == sha(merged_all)
 
 
@@ -283,7 +299,7 @@ def test_fifty_megabyte_base64_json():
     lambda s: s[:len(s) // 2] + "\n" + s[len(s) // 2:],      # whitespace in the middle
     lambda s: s[:-2],                                        # padding missing
     lambda s: s[:7] + "-" + s[8:],                           # a letter of the URL alphabet
-])
+])  # fmt: skip
 def test_fifty_megabyte_base64_that_fails_stays(spoil):
     raw, _ = fifty_megabyte_base64(b"xyz")
     encoded = spoil(base64.b64encode(raw + b"q").decode())
@@ -303,8 +319,12 @@ def test_lengths_near_two_to_the_64(length):
     n = varint(length)
     # Struct bytes given to the span builder: an entry, and a key inside a well-formed entry
     # (an end computed as position + length would wrap around to just before the position).
-    for data in (b"\x0a" + n, b"\x0a" + n + b"abc", ld(b"\x0a", b"\x0a" + n + b"abc"),
-                 ld(b"\x0a", ld(b"\x0a", b"k") + b"\x12" + n + b"\x08\x00")):
+    for data in (
+        b"\x0a" + n,
+        b"\x0a" + n + b"abc",
+        ld(b"\x0a", b"\x0a" + n + b"abc"),
+        ld(b"\x0a", ld(b"\x0a", b"k") + b"\x12" + n + b"\x08\x00"),
+    ):
         with pytest.raises(ValueError) as info:
             span(input_value_proto_struct_bytes=data)
         assert info.value.args == (STRUCT_DECODE + "Struct.fields: buffer underflow",)
@@ -314,8 +334,8 @@ def test_lengths_near_two_to_the_64(length):
         (ld(b"\x4a", ld(b"\x0a", b"\x0a" + n + b"abc")), "Struct.fields: Span.input_value: "),
         (ld(b"\x92\x01", b"\x12" + n + b"m"), "SpanStatus.message: Span.status: "),
         (ld(b"\x5a", b"\x12" + n + b"\x0a\x01a"), "JsonSchema.properties: Span.input_schema: "),
-        (b"\x0a\x01t\xfa\x07" + n + b"xx", ""),              # an unknown field skipped by its length
-        (b"\xfb\x07\xfa\x07" + n + b"\xfc\x07", ""),         # ... inside a group
+        (b"\x0a\x01t\xfa\x07" + n + b"xx", ""),  # an unknown field skipped by its length
+        (b"\xfb\x07\xfa\x07" + n + b"\xfc\x07", ""),  # ... inside a group
         (b"\xca\x01" + n, "Span.id: "),
     ]:
         with pytest.raises(ValueError) as info:
@@ -342,7 +362,7 @@ def test_lengths_near_two_to_the_64(length):
     (b"\x4a\x01\x1c", "Span.input_value: unexpected end group tag"),
     (b"\x4a\x01\x1b\x1c", "Span.input_value: delimited length exceeded"),
     (b"\x92\x01\x02\xfb\x07\xfc\x07", "Span.status: delimited length exceeded"),
-])
+])  # fmt: skip
 def test_overlong_varints_and_broken_groups(data, reason):
     with pytest.raises(ValueError) as info:
         export([data])
@@ -356,7 +376,7 @@ def test_overlong_varints_and_broken_groups(data, reason):
      "Value.kind: Struct.fields: invalid varint"),
     (b"\x1b\x0a\x00", "invalid varint"),
     (b"\x1b\x2c", "unexpected end group tag"),
-])
+])  # fmt: skip
 def test_overlong_varints_and_broken_groups_in_struct_bytes(data, reason):
     with pytest.raises(ValueError) as info:
         span(input_value_proto_struct_bytes=data)
@@ -367,10 +387,13 @@ def test_groups_closed_in_order_are_skipped():
     groups = b"\xfb\x07\x1b\x08\x01\x1c\xfc\x07"  # field 127 holding field 3 holding a varint
     assert export([b"\x0a\x01t" + groups * 1000 + b"\x12\x01s"]) == ld(b"\x2a", b"\x0a\x01t\x12\x01s")
     struct = struct_oracle({"a": 1})
-    assert span(input_value_proto_struct_bytes=b"\x1b\x1c" * 1000 + struct) == HEAD + ld(b"\x4a", struct) + TAIL
+    assert (
+        span(input_value_proto_struct_bytes=b"\x1b\x1c" * 1000 + struct) == HEAD + ld(b"\x4a", struct) + TAIL
+    )
 
 
 # ---- Python objects that contain themselves, change, or raise ---------------------------------
+
 
 def self_containing_schema():
     schema = {"type": 6, "properties": {}}
@@ -388,7 +411,7 @@ def self_containing_schema():
     lambda: span(metadata={"m": via_tuple()}),
     lambda: span(input_value=self_containing_list()),  # a list gives the empty Struct, but is converted first
     lambda: span(output_value=self_containing_dict(), output_value_proto_struct_bytes=b""),
-])
+])  # fmt: skip
 def test_objects_that_contain_themselves(call):
     with pytest.raises(RecursionError) as info:
         call()
@@ -397,6 +420,7 @@ def test_objects_that_contain_themselves(call):
 
 class Box:
     """Holds the container that a hook changes; filled after the container is built."""
+
     target = None
 
 
@@ -436,11 +460,13 @@ def inner(h, *rest, wrap):
     (lambda h: same([h, 1]), lambda c: c.__setitem__(1, "new"), [H, "new"]),  # not yet converted
     (lambda h: same([[h, 1]]), list.clear, [[H, 1]]),                # the inner list loses its last owner
     (lambda h: inner(h, 2, 3, wrap=lambda t: ("t", t)), list.clear, ["t", [H]]),
-])
+])  # fmt: skip
 def test_lists_changed_by_a_hook(method, result, make, change, expected):
     want = substitute(expected, result)
-    for convert, plain in ((lambda v: object_payload(v, None)[0], lambda w: w),
-                           (lambda v: span(input_value={"v": v}), lambda w: span(input_value={"v": w}))):
+    for convert, plain in (
+        (lambda v: object_payload(v, None)[0], lambda w: w),
+        (lambda v: span(input_value={"v": v}), lambda w: span(input_value={"v": w})),
+    ):
         box, h = changing(method, change, result)
         value, box.target = make(h)
         assert convert(value) == plain(want)
@@ -470,7 +496,11 @@ def test_argument_hooks_change_objects_converted_later():
         return 2
 
     assert span(kind=hook(index=change), metadata=meta, input_schema=schema, input_value=value) == span(
-        kind=2, metadata={}, input_schema={"type": 7, "properties": {"a": {"type": 1}}}, input_value={"x": [1, 2, "y"]})
+        kind=2,
+        metadata={},
+        input_schema={"type": 7, "properties": {"a": {"type": 1}}},
+        input_value={"x": [1, 2, "y"]},
+    )
 
 
 def test_payload_hook_changes_the_rules_and_rule_hook_changes_the_payload():
@@ -491,19 +521,20 @@ class Stop(BaseException):
 def raising(instance):
     def run(*_):
         raise instance
+
     return run
 
 
 @pytest.mark.parametrize("method", ["index", "float"])
 @pytest.mark.parametrize("make", [lambda: Stop("stop"), lambda: SystemExit(3), lambda: GeneratorExit(),
-                                  lambda: KeyboardInterrupt()])
+                                  lambda: KeyboardInterrupt()])  # fmt: skip
 @pytest.mark.parametrize("call", [
     lambda h: object_payload({"a": [h]}, None),
     lambda h: object_payload({"a": 1}, {"a": [h]}),
     lambda h: span(metadata={"m": h}),
     lambda h: span(input_schema={"type": h}),
     lambda h: span(input_value={"v": h}, input_value_proto_struct_bytes=b""),
-])
+])  # fmt: skip
 def test_base_exceptions_from_hooks_propagate_unchanged(method, make, call):
     exc = make()
     with pytest.raises(BaseException) as info:
@@ -529,10 +560,13 @@ def test_base_exceptions_from_argument_hooks_propagate_unchanged(make, name):
     lambda h: span(metadata={"m": h}),
     lambda h: span(input_schema={"type": 6, "properties": {"a": h}}),
     lambda h: span(output_value={"v": [h]}),
-])
+])  # fmt: skip
 def test_exceptions_from_hooks_only_rule_the_conversion_out(call):
-    for h in (hook(index=raising(ValueError("x"))), hook(float=raising(ZeroDivisionError())),
-              hook(index=raising(TypeError("t")), float=raising(ArithmeticError()))):
+    for h in (
+        hook(index=raising(ValueError("x"))),
+        hook(float=raising(ZeroDivisionError())),
+        hook(index=raising(TypeError("t")), float=raising(ArithmeticError())),
+    ):
         with pytest.raises(TypeError) as info:
             call(h)
         assert type(info.value) is TypeError and info.value.args == (UNSUPPORTED,)

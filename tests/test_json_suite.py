@@ -11,7 +11,7 @@ import re
 from pathlib import Path
 
 import pytest
-from json_oracle import reference_canonical
+from support.json_oracle import reference_canonical
 
 import quarn_core as qc
 
@@ -46,7 +46,7 @@ def _outcome(text):
         return qc.normalize_json(text)
     except ValueError as e:
         assert str(e).startswith("invalid json: ")
-        return Fail(str(e)[len("invalid json: "):])
+        return Fail(str(e)[len("invalid json: ") :])
 
 
 class Fail(str):
@@ -109,7 +109,7 @@ IMPLEMENTATION_DEFINED = {
     "i_string_utf16LE_no_BOM": Fail('expected value at line 1 column 2'),
     "i_structure_500_nested_arrays": Fail('recursion limit exceeded at line 1 column 128'),
     "i_structure_UTF-8_BOM_empty_object": Fail('expected value at line 1 column 1'),
-}
+}  # fmt: skip
 
 TRANSFORM = {
     "number_-9223372036854775808": '[-9223372036854775808]',
@@ -134,17 +134,19 @@ TRANSFORM = {
     "string_3_escaped_invalid_codepoints": Fail('lone leading surrogate in hex escape at line 1 column 14'),
     "string_3_invalid_codepoints": '["\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd"]',
     "string_with_escaped_NULL": '["A\\u0000B"]',
-}
+}  # fmt: skip
 
 
-@pytest.mark.parametrize("folder,table", [("test_parsing", IMPLEMENTATION_DEFINED), ("test_transform", TRANSFORM)])
+@pytest.mark.parametrize(
+    "folder,table", [("test_parsing", IMPLEMENTATION_DEFINED), ("test_transform", TRANSFORM)]
+)
 def test_tables_cover_the_suite(folder, table):
     prefix = "i_" if folder == "test_parsing" else ""
     assert sorted(table) == [n[: -len(".json")] for n in _files(folder, prefix)]
 
 
 @pytest.mark.parametrize("folder,name,expected", [("test_parsing", k, v) for k, v in IMPLEMENTATION_DEFINED.items()]
-                         + [("test_transform", k, v) for k, v in TRANSFORM.items()])
+                         + [("test_transform", k, v) for k, v in TRANSFORM.items()])  # fmt: skip
 def test_recorded_outcomes(folder, name, expected):
     text = _read(folder, name + ".json")
     got = _outcome(text)

@@ -6,6 +6,7 @@ import json
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from support.strategies import json_values
 
 import quarn_core as q
 
@@ -48,7 +49,7 @@ def schema_of_a(annotations):
         (' \t\n{ "a" : [ 2 , 3 ] } \r\n', '"decoded_type":3,"encoding":2,'),
         ('{"A": {"encoding": 1}, "a ": [1], "b": [1]}', ""),
     ],
-)
+)  # fmt: skip
 def test_accepted_rules_annotate_the_schema(rules, annotations):
     assert run(rules)[3] == schema_of_a(annotations)
 
@@ -119,7 +120,7 @@ def test_accepted_rules_annotate_the_schema(rules, annotations):
         ('{"a": 5, "b": [', "invalid type: integer `5`, expected struct MergeRule at line 1 column 7"),
         ('{"b": {"encoding": 1, "encoding": 1.5}}', "duplicate field `encoding` at line 1 column 32"),
     ],
-)
+)  # fmt: skip
 def test_failure_messages(rules, message):
     assert error_of(rules) == "invalid json: " + message
 
@@ -155,7 +156,7 @@ def test_failure_messages(rules, message):
         ('{"a":[1,1,0.5,0]}', "trailing characters at line 1 column 15"),
         ('{"a":[1 x]}', "expected `,` or `]` at line 1 column 9"),
     ],
-)
+)  # fmt: skip
 def test_skipped_members_are_checked_for_grammar_only(rules, outcome):
     payload = '{"a":"x"}'
     if "at line" not in outcome:
@@ -175,26 +176,31 @@ def test_skipped_member_nested_a_million_deep():
     assert run('{"a": {"x": ' + deep + ', "encoding": 1}}')[3] == schema_of_a('"encoding":1,')
     # still checked for well-formedness, to the end
     assert error_of('{"a": {"x": ' + "[" * depth + "1}}") == (
-        "invalid json: expected `,` or `]` at line 1 column %d" % (12 + depth + 2))
+        "invalid json: expected `,` or `]` at line 1 column %d" % (12 + depth + 2)
+    )
 
 
 # ---- random rule documents against a model of the rules ---------------------
 
 KNOWN = ("encoding", "decoded_type", "match_importance")
 # Numbers whose text every reader converts exactly, plus the integer limits.
-ints = st.integers(-2**63, 2**64 - 1) | st.integers(-2**31 - 2, 2**31 + 1) | st.sampled_from([2**64, -2**63 - 1])
-floats = st.integers(-2**20, 2**20).map(lambda i: i / 64) | st.sampled_from([-0.0, 1e300, 1.5e-7])
+ints = (
+    st.integers(-(2**63), 2**64 - 1)
+    | st.integers(-(2**31) - 2, 2**31 + 1)
+    | st.sampled_from([2**64, -(2**63) - 1])
+)
+floats = st.integers(-(2**20), 2**20).map(lambda i: i / 64) | st.sampled_from([-0.0, 1e300, 1.5e-7])
 scalars = st.one_of(st.none(), st.booleans(), ints, floats, st.text(max_size=4))
-values = st.recursive(scalars, lambda c: st.lists(c, max_size=3) | st.dictionaries(st.text(max_size=3), c, max_size=3),
-                      max_leaves=5)
-fields = st.one_of(st.none(), st.integers(-3, 3), floats, values,
-                   st.sampled_from([2**31, -2**31 - 1, 2**31 - 1, -2**31]))
+values = json_values(scalars, st.text(max_size=3), 3, 5)
+fields = st.one_of(
+    st.none(), st.integers(-3, 3), floats, values, st.sampled_from([2**31, -(2**31) - 1, 2**31 - 1, -(2**31)])
+)
 rule_objects = st.lists(st.tuples(st.sampled_from((*KNOWN, "other")), fields), min_size=1, max_size=4)
 rule_arrays = st.lists(fields, max_size=4)
 rules = st.integers(0, 9).flatmap(lambda i: scalars if i == 0 else rule_arrays if i < 4 else rule_objects)
 documents = st.lists(st.tuples(st.sampled_from(["a", "b"]), rules), max_size=3)
 
-BIG = {2**64: "1.8446744073709552e+19", -2**63 - 1: "-9.223372036854776e+18"}
+BIG = {2**64: "1.8446744073709552e+19", -(2**63) - 1: "-9.223372036854776e+18"}
 
 
 def found(v):
@@ -208,8 +214,9 @@ def found(v):
         return "floating point `%s`" % q.normalize_json(json.dumps(v))
     if isinstance(v, str):
         named = {'"': '\\"', "\\": "\\\\", "\0": "\\0", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
-        out = "".join(named.get(c) or ("\\u{%x}" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c)
-                      for c in v)
+        out = "".join(
+            named.get(c) or ("\\u{%x}" % ord(c) if ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F else c) for c in v
+        )
         return 'string "%s"' % out
     return "sequence" if isinstance(v, list) else "map"
 
@@ -241,7 +248,7 @@ def model(doc):
                 fields[key] = repr(float(v))
             elif not number or isinstance(v, float) or v in BIG:
                 return "invalid type: %s, expected i32" % found(v)
-            elif not -2**31 <= v < 2**31:
+            elif not -(2**31) <= v < 2**31:
                 return "invalid value: %s, expected i32" % found(v)
             else:
                 fields[key] = repr(v)
@@ -256,6 +263,7 @@ def render(doc):
         if isinstance(rule, list) and rule and isinstance(rule[0], tuple):
             return "{" + ", ".join("%s: %s" % (json.dumps(k), json.dumps(v)) for k, v in rule) + "}"
         return json.dumps(rule)
+
     return "{" + ", ".join("%s: %s" % (json.dumps(n), rule_text(r)) for n, r in doc) + "}"
 
 

@@ -9,7 +9,8 @@ from decimal import Decimal
 import pytest
 from google.protobuf import struct_pb2
 from hypothesis import given, settings, strategies as st
-from test_pybridge import DictSub, TupleSub, nest, strict
+from support.objects import DictSub, TupleSub, nest, strict
+from support.strategies import finite_floats, json_values, scalars
 
 import quarn_core
 
@@ -27,20 +28,31 @@ def same(a, b):
 
 
 def test_worked_example():
-    schema = ('{"properties":{"a":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{"x":'
-              '{"properties":{},"type":1}},"type":6},"b":{"items":{"properties":{},"type":1},"properties":{},'
-              '"type":7}},"type":6}')
-    result = run({"b": [1, "x"], "a": "eyJ4IjoxfQ=="}, {"a": {"encoding": 1, "decoded_type": 1, "match_importance": 2}})
+    schema = (
+        '{"properties":{"a":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{"x":'
+        '{"properties":{},"type":1}},"type":6},"b":{"items":{"properties":{},"type":1},"properties":{},'
+        '"type":7}},"type":6}'
+    )
+    result = run(
+        {"b": [1, "x"], "a": "eyJ4IjoxfQ=="}, {"a": {"encoding": 1, "decoded_type": 1, "match_importance": 2}}
+    )
     oracle = struct_pb2.Struct()
     oracle.update({"a": "eyJ4IjoxfQ==", "b": [1, "x"]})
-    assert same(result, ({"a": "eyJ4IjoxfQ==", "b": [1, "x"]}, hashlib.sha256(b'{"a":{"x":1},"b":[1,"x"]}').hexdigest(),
-                         json.loads(schema), hashlib.sha256(schema.encode()).hexdigest(),
-                         oracle.SerializeToString(deterministic=True)))
+    assert same(
+        result,
+        (
+            {"a": "eyJ4IjoxfQ==", "b": [1, "x"]},
+            hashlib.sha256(b'{"a":{"x":1},"b":[1,"x"]}').hexdigest(),
+            json.loads(schema),
+            hashlib.sha256(schema.encode()).hexdigest(),
+            oracle.SerializeToString(deterministic=True),
+        ),
+    )
 
 
 BODY = {"body": "eyJ4IjoxfQ==", "n": 1}
 NAMES = {"abcdefgh-2-abcdefgh": [{"abcdefgh-1-abcdefgh": 1, "abcd-2-abcd": 2}], "abcdefgh-1-abcdefgh": "v",
-         "abcd-1-abcd": {"abcd-2-abcd": True}, "n" * 33: {"n" * 34: 1, "n" * 33: 2}, "": {"": None}}
+         "abcd-1-abcd": {"abcd-2-abcd": True}, "n" * 33: {"n" * 34: 1, "n" * 33: 2}, "": {"": None}}  # fmt: skip
 
 # (payload, merges) and the (payload text, merges text) they must process like
 LIKE_TEXT = [
@@ -60,7 +72,7 @@ LIKE_TEXT = [
     (BODY, {"body": {"match_importance": float("nan")}}, json.dumps(BODY), '{"body":{}}'),
     (BODY, DictSub(body=TupleSub((1,))), json.dumps(BODY), '{"body":[1]}'),
     (BODY, {"body": {"x": nest(500, lambda v: [v])}}, json.dumps(BODY), '{"body":{}}'),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("payload, merges, payload_text, merges_text", LIKE_TEXT)
@@ -80,7 +92,7 @@ FAILURES = [
     (nest(127, lambda v: [v]), [], "invalid json: invalid type: sequence, expected a map at line 1 column 0"),
     (set(), {1: 2}, TypeError("unsupported value type for Rust export payload processing")),
     ({}, {1: 2}, TypeError("'int' object cannot be cast as 'str'")),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("payload, merges, error", FAILURES)
@@ -96,17 +108,21 @@ def test_arguments_and_references():
     merges = {"body": rule}
     before = [sys.getrefcount(o) for o in (rule, merges, bad)]
     for _ in range(3):
-        assert same(run(schema_merges=merges, payload=BODY), run(BODY, {"body": {"encoding": 1, "decoded_type": 1}}))
+        assert same(
+            run(schema_merges=merges, payload=BODY), run(BODY, {"body": {"encoding": 1, "decoded_type": 1}})
+        )
         with pytest.raises(ValueError):
             run(BODY, bad)
     assert [sys.getrefcount(o) for o in (rule, merges, bad)] == before
     with pytest.raises(TypeError) as e:
         run({})
-    assert e.value.args == ("process_export_payload_pyobject() missing 1 required positional argument: 'schema_merges'",)
+    assert e.value.args == (
+        "process_export_payload_pyobject() missing 1 required positional argument: 'schema_merges'",
+    )
 
 
 # Doubles whose shortest digits the module reads back as a neighbour (see reads_back).
-MOVED = [-7.312715117751976e-237, 3.9166573353688696e-29, -9.553557779573523e+253]
+MOVED = [-7.312715117751976e-237, 3.9166573353688696e-29, -9.553557779573523e253]
 
 
 @pytest.mark.parametrize("x", MOVED)
@@ -131,20 +147,26 @@ def reads_back(x):
     return (-f if sign else f) == x
 
 
-scalars = (st.none() | st.booleans() | st.integers(-(2**63), 2**63 - 1)
-           | st.floats(allow_nan=False, allow_infinity=False).filter(reads_back) | st.text(max_size=8))
-values = st.recursive(scalars, lambda c: st.lists(c, max_size=4) | st.dictionaries(st.text(max_size=4), c, max_size=4),
-                      max_leaves=12)
+values = json_values(
+    scalars(st.text(max_size=8), ints=(-(2**63), 2**63 - 1), floats=finite_floats.filter(reads_back)),
+    st.text(max_size=4),
+    4,
+    12,
+)
 encoded = values.map(json.dumps) | values.map(lambda v: base64.b64encode(json.dumps(v).encode()).decode())
 names = st.sampled_from(["a", "body", "é", "x.y"])
 codes = st.sampled_from([None, 0, 1, 2, -1, 2**31 - 1, -(2**31), 2**31])
 weights = st.sampled_from([None, 0.5, 2, -1.5, 1e300])
-rules = (st.fixed_dictionaries({}, optional={"encoding": codes, "decoded_type": codes, "match_importance": weights})
-         | st.tuples(codes, codes, weights).flatmap(lambda t: st.integers(0, 3).map(lambda n: t[:n])))
+rules = st.fixed_dictionaries(
+    {}, optional={"encoding": codes, "decoded_type": codes, "match_importance": weights}
+) | st.tuples(codes, codes, weights).flatmap(lambda t: st.integers(0, 3).map(lambda n: t[:n]))
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.dictionaries(names, values | encoded, max_size=4) | values, st.none() | st.dictionaries(names, rules, max_size=3))
+@given(
+    st.dictionaries(names, values | encoded, max_size=4) | values,
+    st.none() | st.dictionaries(names, rules, max_size=3),
+)
 def test_agrees_with_the_text_entry(payload, merges):
     def outcome(f):
         try:
@@ -153,6 +175,10 @@ def test_agrees_with_the_text_entry(payload, merges):
             return "error", e.args
 
     obj = outcome(lambda: run(payload, merges))
-    text = None if merges is None else json.dumps(merges, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    text = (
+        None
+        if merges is None
+        else json.dumps(merges, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    )
     txt = outcome(lambda: via_text(json.dumps(payload), text))
     assert obj[0] == txt[0] and (obj[1] == txt[1] if obj[0] == "error" else same(obj[1], txt[1]))

@@ -8,6 +8,7 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
+from support.objects import DictSub, IntSub, ListSub, StrSub, TupleSub, boom, nest, never, strict
 
 import quarn_core
 
@@ -19,54 +20,9 @@ def run(value):
     return quarn_core.process_export_payload_pyobject(value, None)
 
 
-def strict(a, b):
-    """Equal with equal types all the way down, dicts in the same order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(strict(a[k], b[k]) for k in a)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(map(strict, a, b))
-    return repr(a) == repr(b) if isinstance(a, float) else a == b
-
-
 def obj(module=__name__, name="Obj", **methods):
     """An instance of a fresh class with the given dunder methods."""
     return type(name, (), {"__module__": module, **{f"__{k}__": v for k, v in methods.items()}})()
-
-
-def never(*_):
-    raise AssertionError("never called")
-
-
-def boom(*_):
-    raise ValueError("boom")
-
-
-class DictSub(dict):
-    items = keys = values = __iter__ = __getitem__ = __len__ = never
-
-
-class ListSub(list):
-    __iter__ = __getitem__ = __len__ = never
-
-
-class TupleSub(tuple):
-    __iter__ = __getitem__ = __len__ = never
-
-
-class IntSub(int):
-    __index__ = __float__ = never
-
-
-class StrSub(str):
-    __str__ = never
-
-
-def nest(depth, wrap, inner=0):
-    for _ in range(depth):
-        inner = wrap(inner)
-    return inner
 
 
 # (value, canonical text of its JSON value, the object it comes back as); None: unsupported
@@ -93,7 +49,7 @@ CONVERSIONS = [
     (10**400, None, None), (b"x", None, None), (bytearray(b"x"), None, None), (memoryview(b"x"), None, None),
     ({1, 2}, None, None), (complex(1, 2), None, None), (obj(), None, None), (["ok", "\udc00"], None, None),
     ({"a": {"k": "\ud800"}, 1: 2}, None, None),  # the value fails before the next key is looked at
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("value, text, back", CONVERSIONS)
@@ -114,7 +70,7 @@ class NoName(type):
 
 @pytest.mark.parametrize("key, type_name", [(1, "int"), (None, "NoneType"), (b"k", "bytes"), ((1,), "tuple"),
                                             (True, "bool"), (DictSub, "type"), (obj(), "Obj"),
-                                            (NoName("K", (), {})(), "<failed to extract type name>")])
+                                            (NoName("K", (), {})(), "<failed to extract type name>")])  # fmt: skip
 def test_key_must_be_str(key, type_name):
     with pytest.raises(TypeError) as e:
         run({"a": 1, key: 2})
@@ -152,7 +108,7 @@ PANICS = [
     (lambda h: {"a": h}, lambda c: c.update(z=1), "dictionary changed size during iteration"),
     (lambda h: {"a": h, "b": 1}, lambda c: c.clear(), "dictionary changed size during iteration"),
     (lambda h: {"a": 1, "b": h}, lambda c: (c.pop("a"), c.update(z=1)), "dictionary keys changed during iteration"),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("build, change, message", PANICS)
@@ -176,7 +132,7 @@ CHANGES = [
     (lambda h: {"a": "x", "b": 1.0, "c": h}, lambda c: c.update(a="y", b=1), {"a": "x", "b": 1.0, "c": 7}),
     (lambda h: {"a": [1, 2], "b": h}, lambda c: c.__setitem__("a", ("x", "y", "z")), {"a": [1, 2], "b": 7}),
     (lambda h: [{"k": "v"}, h], lambda c: c.__setitem__(0, {"k": "w", "j": 1}), [{"k": "v"}, 7]),
-]
+]  # fmt: skip
 
 
 @pytest.mark.parametrize("build, change, expected", CHANGES)
@@ -191,14 +147,17 @@ def self_containing(c, add):
 
 # (container wrapper, column of the 128th opening bracket in the printed text)
 @pytest.mark.parametrize("wrap, column", [(lambda v: [v], 128), (lambda v: (v,), 128),
-                                          (lambda v: {"k": v}, 636), (lambda v: DictSub(k=v), 636)])
+                                          (lambda v: {"k": v}, 636), (lambda v: DictSub(k=v), 636)])  # fmt: skip
 def test_depth_bound(wrap, column):
     # 512 levels convert (and then exceed the reader's own limit); 513 do not.
     with pytest.raises(ValueError) as e:
         run(nest(512, wrap))
     assert e.value.args == (f"serialization error: recursion limit exceeded at line 1 column {column}",)
-    for value in (nest(513, wrap), self_containing([], lambda c: c.append(c)),
-                  self_containing({}, lambda c: c.update(a=c))):
+    for value in (
+        nest(513, wrap),
+        self_containing([], lambda c: c.append(c)),
+        self_containing({}, lambda c: c.update(a=c)),
+    ):
         with pytest.raises(RecursionError) as e:
             run(value)
         assert e.value.args == (TOO_DEEP,)
@@ -206,7 +165,7 @@ def test_depth_bound(wrap, column):
 
 SMALL_STACK = """
 import threading, quarn_core
-from test_pybridge import nest
+from support.objects import nest
 out = []
 def body():
     for wrap in (lambda v: [v], lambda v: {"k": v}, lambda v: (v,)):
@@ -225,21 +184,33 @@ print(*out)
 
 
 def subprocess_run(script, **env):
-    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                          cwd=os.path.dirname(__file__), env={**os.environ, **env})
+    return subprocess.run(
+        [sys.executable, "-c", script],
+        capture_output=True,
+        text=True,
+        cwd=os.path.dirname(__file__),
+        env={**os.environ, **env},
+    )
 
 
-@pytest.mark.skipif(os.environ.get("QUARN_SANITIZED") == "1",
-                    reason="AddressSanitizer's larger stack frames do not fit the small thread stack")
+@pytest.mark.skipif(
+    os.environ.get("QUARN_SANITIZED") == "1",
+    reason="AddressSanitizer's larger stack frames do not fit the small thread stack",
+)
 def test_depth_bound_fits_a_small_thread_stack():
     r = subprocess_run(SMALL_STACK)
-    assert (r.returncode, r.stdout.split()) == (0, ["ValueError", "tuple", "tuple", "RecursionError"] * 3), r.stderr
+    assert (r.returncode, r.stdout.split()) == (0, ["ValueError", "tuple", "tuple", "RecursionError"] * 3), (
+        r.stderr
+    )
 
 
 def test_hook_cases_under_the_debug_allocator():
     # Freed memory is overwritten there, so an object used after a hook dropped it shows.
-    r = subprocess_run("import pytest; raise SystemExit(pytest.main(['-q', '-p', 'no:cacheprovider', "
-                       "'test_pybridge.py', '-k', 'changed or references']))", PYTHONMALLOC="debug")
+    r = subprocess_run(
+        "import pytest; raise SystemExit(pytest.main(['-q', '-p', 'no:cacheprovider', "
+        "'test_pybridge.py', '-k', 'changed or references']))",
+        PYTHONMALLOC="debug",
+    )
     assert r.returncode == 0, r.stdout + r.stderr
 
 
@@ -263,14 +234,24 @@ def test_references_are_given_back():
 
 def test_numpy_values():
     np = pytest.importorskip("numpy")
-    values = [np.True_, np.False_, np.int64(-5), np.uint64(2**64 - 1), np.float32(1.5), np.float64("nan"), np.str_("s")]
+    values = [
+        np.True_,
+        np.False_,
+        np.int64(-5),
+        np.uint64(2**64 - 1),
+        np.float32(1.5),
+        np.float64("nan"),
+        np.str_("s"),
+    ]
     normalized, value_hash = run(values)[:2]
     assert value_hash == hashlib.sha256(b'[true,false,-5,1.8446744073709552e+19,1.5,null,"s"]').hexdigest()
     assert strict(normalized, [True, False, -5, 2.0**64, 1.5, None, "s"])
 
 
 def test_module_never_imports_numpy():
-    r = subprocess_run("import sys, quarn_core, test_pybridge as t\n"
-                       "quarn_core.process_export_payload_pyobject([v for v, text, _ in t.CONVERSIONS if text], None)\n"
-                       "print('numpy' in sys.modules)")
+    r = subprocess_run(
+        "import sys, quarn_core, test_pybridge as t\n"
+        "quarn_core.process_export_payload_pyobject([v for v, text, _ in t.CONVERSIONS if text], None)\n"
+        "print('numpy' in sys.modules)"
+    )
     assert (r.returncode, r.stdout.strip()) == (0, "False"), r.stderr

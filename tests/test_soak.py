@@ -15,18 +15,8 @@ import os
 import sys
 
 import pytest
-from call_cases import (
-    CASES,
-    NOISY,
-    SANITIZED,
-    Ok,
-    describe,
-    function,
-    matches,
-    quiet_stderr,
-    reachable,
-    shared,
-)
+from support import calls
+from support.calls import CASES, SANITIZED, Ok, describe, function, matches, shared
 
 CALLS = 10**3 if SANITIZED else 10**5
 WARM_UP = CALLS // 10
@@ -73,10 +63,10 @@ def repeat(fn, args, kwargs, expected, n):
 def test_repeated_calls_keep_memory_and_references(case_id, name, make, expected):
     fn = function(name)
     args, kwargs = make()
-    with quiet_stderr(case_id in NOISY):
+    with calls.quiet_stderr(case_id in calls.NOISY):
         kept = fn(*args, **kwargs) if isinstance(expected, Ok) else None  # alive throughout
         assert repeat(fn, args, kwargs, expected, WARM_UP) == (0, None), describe(expected)
-        tracked = reachable(args, kwargs, kept)
+        tracked = calls.reachable(args, kwargs, kept)
         gc.collect()
         counts = [sys.getrefcount(o) for o in tracked]
         rss, blocks = resident(), sys.getallocatedblocks()
@@ -87,8 +77,11 @@ def test_repeated_calls_keep_memory_and_references(case_id, name, make, expected
         rss_growth, block_growth = resident() - rss, sys.getallocatedblocks() - blocks
     assert (wrong, first) == (0, None), f"{wrong} of {CALLS} calls: expected {describe(expected)}"
     after = [sys.getrefcount(o) for o in tracked]
-    changed = [(repr(o)[:80], before, now) for o, before, now in zip(tracked, counts, after)
-               if now != before and not (shared(o) and abs(now - before) < SHARED_TOLERANCE)]
+    changed = [
+        (repr(o)[:80], before, now)
+        for o, before, now in zip(tracked, counts, after)
+        if now != before and not (shared(o) and abs(now - before) < SHARED_TOLERANCE)
+    ]
     assert changed == []
     assert block_growth < BLOCK_TOLERANCE
     if not SANITIZED:

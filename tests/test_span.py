@@ -6,26 +6,16 @@ import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from support.spans import STRING_FIELDS, span_args
+from support.strategies import int32s, int64s, json_values, scalars
 
 import quarn_core as q
 
 BASE = "0a 01 74 12 01 73 22 01 6e 4a 00 52 00 5a 00 62 00 92 01 00 a2 01 00 aa 01 00 ba 01 00"
 
 
-def args(**over):
-    a = dict(
-        trace_id="t", span_id="s", parent_span_id="", name="n", package_name="", instrumentation_name="",
-        submodule_name="", package_type=0, environment=None, kind=0, input_schema=None, output_schema=None,
-        input_schema_hash="", output_schema_hash="", input_value_hash="", output_value_hash="", status_code=0,
-        status_message="", is_pre_app_start=False, is_root_span=False, timestamp_seconds=0, timestamp_nanos=0,
-        duration_seconds=0, duration_nanos=0, metadata=None, input_value=None, output_value=None,
-        input_value_proto_struct_bytes=None, output_value_proto_struct_bytes=None)
-    a.update(over)
-    return a
-
-
 def build(**over):
-    return q.build_span_proto_bytes_pyobject(**args(**over))
+    return q.build_span_proto_bytes_pyobject(**span_args(**over))
 
 
 def h(text):
@@ -70,7 +60,7 @@ NUM1 = "11 00 00 00 00 00 00 f0 3f"
     ({"input_value": {"x": []}, "output_value": {"k": {}}, "input_schema_hash": "ih", "output_value_hash": "oh"},
      "0a 01 74 12 01 73 22 01 6e 4a 09 0a 07 0a 01 78 12 02 32 00 52 09 0a 07 0a 01 6b 12 02 2a 00 5a 00 62 00 "
      "6a 02 69 68 82 01 02 6f 68 92 01 00 a2 01 00 aa 01 00 ba 01 00"),
-])
+])  # fmt: skip
 def test_span_bytes_table(over, expected):
     assert build(**over).hex(" ") == h(expected).hex(" ")
 
@@ -82,7 +72,7 @@ def schema_bytes(schema):
     assert out[start] == 0x5A
     length = out[start + 1]
     assert length < 0x80
-    return out[start + 2:start + 2 + length]
+    return out[start + 2 : start + 2 + length]
 
 
 @pytest.mark.parametrize("schema, expected", [
@@ -117,7 +107,7 @@ def schema_bytes(schema):
     ("x", ""),
     (None, ""),
     ({}, ""),
-])
+])  # fmt: skip
 def test_schema_table(schema, expected):
     assert schema_bytes(schema).hex(" ") == h(expected).hex(" ")
 
@@ -156,7 +146,7 @@ def test_output_schema_uses_field_12():
     ({"output_value_proto_struct_bytes": memoryview(b"")}, TypeError, "expected bytes or None"),
     ({"output_value_proto_struct_bytes": "x", "input_value_proto_struct_bytes": b"\x0a"}, TypeError,
      "expected bytes or None"),
-])
+])  # fmt: skip
 def test_failure_table(over, error, message):
     with pytest.raises(error) as info:
         build(**over)
@@ -175,8 +165,14 @@ def test_conversion_order():
             order.append(self.tag)
             return 1
 
-    build(input_schema=[Tracked("in_schema")], output_schema=[Tracked("out_schema")], metadata=[Tracked("meta")],
-          input_value=[Tracked("in")], output_value=[Tracked("out")], input_value_proto_struct_bytes=b"")
+    build(
+        input_schema=[Tracked("in_schema")],
+        output_schema=[Tracked("out_schema")],
+        metadata=[Tracked("meta")],
+        input_value=[Tracked("in")],
+        output_value=[Tracked("out")],
+        input_value_proto_struct_bytes=b"",
+    )
     assert order == ["in_schema", "out_schema", "meta", "in", "out"]
 
 
@@ -193,8 +189,8 @@ def test_schema_nesting_passes_builder_and_limit_of_export():
             s = {"items": s} if s is not None else {}
         return s
 
-    ok = build(input_schema=chain(100))        # 100 schemas: items 99 levels deep
-    deep = build(input_schema=chain(101))      # 101 schemas: written here, refused on export
+    ok = build(input_schema=chain(100))  # 100 schemas: items 99 levels deep
+    deep = build(input_schema=chain(101))  # 101 schemas: written here, refused on export
     out = q.build_export_spans_request_bytes_pyobject("", "", "", "", [ok])
     assert out.endswith(ok)
     with pytest.raises(ValueError) as info:
@@ -208,36 +204,48 @@ def test_reference_counts_unchanged():
     objs = [schema, meta, value, raw, env]
     before = [sys.getrefcount(o) for o in objs]
     for _ in range(50):
-        build(input_schema=schema, output_schema=schema, metadata=meta, input_value=value, output_value=value,
-              input_value_proto_struct_bytes=raw, environment=env)
+        build(
+            input_schema=schema,
+            output_schema=schema,
+            metadata=meta,
+            input_value=value,
+            output_value=value,
+            input_value_proto_struct_bytes=raw,
+            environment=env,
+        )
         with pytest.raises(ValueError):
-            build(input_schema=schema, metadata=meta, input_value=value, input_value_proto_struct_bytes=raw,
-                  kind=9)
+            build(
+                input_schema=schema,
+                metadata=meta,
+                input_value=value,
+                input_value_proto_struct_bytes=raw,
+                kind=9,
+            )
     assert [sys.getrefcount(o) for o in objs] == before
 
 
 # ---- spans built by the module read back by the protobuf package ----------------------
 
-sp = pytest.importorskip("span_proto")
+sp = pytest.importorskip("support.messages")
 
 texts = st.text(max_size=6)
-int64s = st.integers(-(2**63), 2**63 - 1)
-int32s = st.integers(-(2**31), 2**31 - 1)
-json_values = st.recursive(
-    st.none() | st.booleans() | st.integers(-(2**63), 2**63 - 1) | st.floats(allow_nan=False, allow_infinity=False)
-    | st.text(max_size=4),
-    lambda c: st.lists(c, max_size=3) | st.dictionaries(st.text(max_size=3), c, max_size=3),
-    max_leaves=10)
+values = json_values(scalars(st.text(max_size=4), ints=(-(2**63), 2**63 - 1)), st.text(max_size=3), 3, 10)
 schemas = st.recursive(
-    st.fixed_dictionaries({}, optional={"type": int32s, "encoding": int32s, "decoded_type": int32s,
-                                        "match_importance": st.floats(allow_nan=False)}),
-    lambda c: st.fixed_dictionaries({"type": int32s}, optional={
-        "properties": st.dictionaries(st.text(max_size=3), c, max_size=3), "items": c}),
-    max_leaves=8)
-
-TEXT_FIELDS = ["trace_id", "span_id", "parent_span_id", "name", "package_name", "instrumentation_name",
-               "submodule_name", "input_schema_hash", "output_schema_hash", "input_value_hash",
-               "output_value_hash"]
+    st.fixed_dictionaries(
+        {},
+        optional={
+            "type": int32s,
+            "encoding": int32s,
+            "decoded_type": int32s,
+            "match_importance": st.floats(allow_nan=False),
+        },
+    ),
+    lambda c: st.fixed_dictionaries(
+        {"type": int32s},
+        optional={"properties": st.dictionaries(st.text(max_size=3), c, max_size=3), "items": c},
+    ),
+    max_leaves=8,
+)
 
 
 def expect_schema(d):
@@ -264,35 +272,97 @@ def struct_of(value):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.fixed_dictionaries(dict.fromkeys(TEXT_FIELDS + ["status_message"], texts)),
-       st.integers(0, 11), st.integers(0, 5), st.integers(0, 2), st.none() | texts, st.booleans(), st.booleans(),
-       int64s, int32s, int64s, int32s, schemas, schemas, st.none() | st.dictionaries(st.text(max_size=3), json_values),
-       json_values, json_values)
-def test_built_span_parses_to_its_arguments(text_args, package_type, kind, status_code, environment, pre, root,
-                                            ts, tn, ds, dn, in_schema, out_schema, metadata, in_value, out_value):
+@given(
+    st.fixed_dictionaries(dict.fromkeys(STRING_FIELDS + ("status_message",), texts)),
+    st.integers(0, 11),
+    st.integers(0, 5),
+    st.integers(0, 2),
+    st.none() | texts,
+    st.booleans(),
+    st.booleans(),
+    int64s,
+    int32s,
+    int64s,
+    int32s,
+    schemas,
+    schemas,
+    st.none() | st.dictionaries(st.text(max_size=3), values),
+    values,
+    values,
+)
+def test_built_span_parses_to_its_arguments(
+    text_args,
+    package_type,
+    kind,
+    status_code,
+    environment,
+    pre,
+    root,
+    ts,
+    tn,
+    ds,
+    dn,
+    in_schema,
+    out_schema,
+    metadata,
+    in_value,
+    out_value,
+):
     out = q.build_span_proto_bytes_pyobject(
-        **text_args, package_type=package_type, environment=environment, kind=kind, input_schema=in_schema,
-        output_schema=out_schema, status_code=status_code, is_pre_app_start=pre, is_root_span=root,
-        timestamp_seconds=ts, timestamp_nanos=tn, duration_seconds=ds, duration_nanos=dn, metadata=metadata,
-        input_value=in_value, output_value=out_value, input_value_proto_struct_bytes=None,
-        output_value_proto_struct_bytes=None)
+        **text_args,
+        package_type=package_type,
+        environment=environment,
+        kind=kind,
+        input_schema=in_schema,
+        output_schema=out_schema,
+        status_code=status_code,
+        is_pre_app_start=pre,
+        is_root_span=root,
+        timestamp_seconds=ts,
+        timestamp_nanos=tn,
+        duration_seconds=ds,
+        duration_nanos=dn,
+        metadata=metadata,
+        input_value=in_value,
+        output_value=out_value,
+        input_value_proto_struct_bytes=None,
+        output_value_proto_struct_bytes=None,
+    )
     got = sp.parse(sp.Span, out)
-    for f in TEXT_FIELDS:
+    for f in STRING_FIELDS:
         assert getattr(got, f) == text_args[f]
     assert (got.package_type, got.kind, got.status.code, got.status.message) == (
-        package_type, kind, status_code, text_args["status_message"])
+        package_type,
+        kind,
+        status_code,
+        text_args["status_message"],
+    )
     assert (got.is_pre_app_start, got.is_root_span) == (pre, root)
-    assert (got.timestamp.seconds, got.timestamp.nanos, got.duration.seconds, got.duration.nanos) == (ts, tn, ds, dn)
+    assert (got.timestamp.seconds, got.timestamp.nanos, got.duration.seconds, got.duration.nanos) == (
+        ts,
+        tn,
+        ds,
+        dn,
+    )
     assert got.HasField("environment") == (environment is not None) and got.environment == (environment or "")
     assert not got.HasField("id")
-    for f in ("input_value", "output_value", "metadata", "input_schema", "output_schema", "status", "timestamp",
-              "duration"):
+    for f in (
+        "input_value",
+        "output_value",
+        "metadata",
+        "input_schema",
+        "output_schema",
+        "status",
+        "timestamp",
+        "duration",
+    ):
         assert got.HasField(f)
     assert got.input_schema == expect_schema(in_schema) and got.output_schema == expect_schema(out_schema)
     assert got.metadata == struct_of(metadata)
     assert got.input_value == struct_of(in_value) and got.output_value == struct_of(out_value)
     # Decoding and encoding again through the export request gives the same span bytes.
     req = q.build_export_spans_request_bytes_pyobject("", "", "", "", [out])
-    assert sp.parse(sp.ExportSpansRequest, req).spans[0].SerializeToString(deterministic=True) == \
-        got.SerializeToString(deterministic=True)
+    assert sp.parse(sp.ExportSpansRequest, req).spans[0].SerializeToString(
+        deterministic=True
+    ) == got.SerializeToString(deterministic=True)
     assert req.endswith(out)

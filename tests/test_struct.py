@@ -4,6 +4,7 @@ import json
 
 import pytest
 from hypothesis import given, settings, strategies as st
+from support.strategies import json_values, scalars
 
 import quarn_core as q
 
@@ -58,20 +59,11 @@ def test_invalid_text(text):
         assert got.value.args == info.value.args
 
 
-json_values = st.recursive(
-    st.none()
-    | st.booleans()
-    | st.integers(min_value=-(2**63), max_value=2**64 - 1)
-    | st.floats(allow_nan=False, allow_infinity=False)
-    | st.text(),
-    lambda children: st.lists(children, max_size=5)
-    | st.dictionaries(st.text(min_size=1, max_size=6), children, max_size=5),
-    max_leaves=30,
-)
+values = json_values(scalars(st.text()), st.text(min_size=1, max_size=6), 5, 30)
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.dictionaries(st.text(min_size=1, max_size=8), json_values, max_size=8))
+@given(st.dictionaries(st.text(min_size=1, max_size=8), values, max_size=8))
 def test_matches_protobuf_package(obj):
     text = json.dumps(obj)
     raw = q.object_to_protobuf_struct_bytes(text)

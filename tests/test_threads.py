@@ -13,19 +13,8 @@ import sys
 import threading
 
 import pytest
-from call_cases import (
-    CASES,
-    NOISY,
-    SANITIZED,
-    Ok,
-    call,
-    describe,
-    function,
-    matches,
-    quiet_stderr,
-    reachable,
-    shared,
-)
+from support import calls as call_table
+from support.calls import CASES, NOISY, SANITIZED, Ok, call, function, quiet_stderr, shared
 
 THREADS = 8 if SANITIZED else 12
 ROUNDS = 40 if SANITIZED else 300
@@ -67,7 +56,7 @@ def tiny_switch_interval():
 def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     witness = Witness()
     witnessed = ("witnessed", "process_export_payload_pyobject",
-                 lambda: (({"w": [witness, "x"], "n": 1.5}, {"w": [1]}), {}), None)
+                 lambda: (({"w": [witness, "x"], "n": 1.5}, {"w": [1]}), {}), None)  # fmt: skip
     shared_args = {cid: make() for cid, _, make, _ in CASES + [witnessed]}
     table = [(cid, function(name), expected) for cid, name, _, expected in CASES]
     alone = function(witnessed[1])(*shared_args["witnessed"][0])
@@ -75,10 +64,10 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     table.append(("witnessed", function(witnessed[1]), Ok(alone)))
     with quiet_stderr(bool(NOISY)):
         sequential = {cid: call(fn, *shared_args[cid]) for cid, fn, _ in table}
-    wrong = [cid for cid, _, expected in table if not matches(expected, *sequential[cid])]
+    wrong = [cid for cid, _, expected in table if not call_table.matches(expected, *sequential[cid])]
     assert wrong == []
 
-    tracked = reachable(*(shared_args[cid] for cid, _, _ in table if cid not in PER_THREAD))
+    tracked = call_table.reachable(*(shared_args[cid] for cid, _, _ in table if cid not in PER_THREAD))
     gc.collect()
     counts = [sys.getrefcount(o) for o in tracked]
     barrier = threading.Barrier(THREADS)
@@ -86,7 +75,7 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
 
     def worker(index):
         own = {cid: CASES_BY_ID[cid][2]() for cid in PER_THREAD}
-        order = table[index % len(table):] + table[:index % len(table)]
+        order = table[index % len(table) :] + table[: index % len(table)]
         try:
             barrier.wait()
             for _ in range(ROUNDS):
@@ -94,7 +83,7 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
                     got = call(fn, *own.get(cid, shared_args[cid]))
                     calls[index] += 1
                     if not same_outcome(got, sequential[cid]):
-                        failures.append((index, cid, describe(expected), repr(got)[:300]))
+                        failures.append((index, cid, call_table.describe(expected), repr(got)[:300]))
         except BaseException as e:  # reported below; a dying thread must not hang the others
             failures.append((index, "worker", type(e).__name__, str(e)))
             barrier.abort()
@@ -110,8 +99,9 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     assert calls == [ROUNDS * len(table)] * THREADS
     gc.collect()  # caught exceptions reach the frames that held them: cycles
     after = [sys.getrefcount(o) for o in tracked]
-    assert [(repr(o)[:80], b, a) for o, b, a in zip(tracked, counts, after)
-            if a != b and not shared(o)] == []  # the soak test watches the shared ones
+    assert [
+        (repr(o)[:80], b, a) for o, b, a in zip(tracked, counts, after) if a != b and not shared(o)
+    ] == []  # the soak test watches the shared ones
 
 
 CASES_BY_ID = {c[0]: c for c in CASES}

@@ -18,6 +18,7 @@ import sysconfig
 from pathlib import Path
 
 import pytest
+from support.spans import span_args
 
 import quarn_core
 
@@ -27,22 +28,22 @@ STUB_PACKAGE = SITE / "quarn_core-stubs"
 
 # Correct keyword arguments of build_span_proto_bytes_pyobject, as source text.
 SPAN_ARGS = {
-    "trace_id": '"t"', "span_id": '"s"', "parent_span_id": '""', "name": '"n"', "package_name": '""',
-    "instrumentation_name": '""', "submodule_name": '""', "package_type": "0", "environment": "None",
-    "kind": "0", "input_schema": '{"type": 6, "properties": {}}', "output_schema": "None",
-    "input_schema_hash": '""', "output_schema_hash": '""', "input_value_hash": '""',
-    "output_value_hash": '""', "status_code": "0", "status_message": '""', "is_pre_app_start": "False",
-    "is_root_span": "True", "timestamp_seconds": "0", "timestamp_nanos": "0", "duration_seconds": "0",
-    "duration_nanos": "0", "metadata": '{"k": "v"}', "input_value": '{"a": [1, 2.5]}',
-    "output_value": "None", "input_value_proto_struct_bytes": "None",
-    "output_value_proto_struct_bytes": 'b""',
+    k: repr(v)
+    for k, v in span_args(
+        input_schema={"type": 6, "properties": {}},
+        is_root_span=True,
+        metadata={"k": "v"},
+        input_value={"a": [1, 2.5]},
+        output_value_proto_struct_bytes=b"",
+    ).items()
 }
 
 
 def span_call(**overrides):
     args = {**SPAN_ARGS, **overrides}
     return "q.build_span_proto_bytes_pyobject(%s)" % ", ".join(
-        "%s=%s" % (k, v) for k, v in args.items() if v is not None)
+        "%s=%s" % (k, v) for k, v in args.items() if v is not None
+    )
 
 
 # (expression, the exact type that mypy must infer for it)
@@ -63,9 +64,9 @@ GOOD = [
     (span_call(), "bytes"),
     (span_call(package_type="np_like_index", input_value_proto_struct_bytes='b"\\n\\x00"'), "bytes"),
     ('q.build_export_spans_request_bytes_pyobject("svc", "prod", "1.0", "id", [b""])', "bytes"),
-]
+]  # fmt: skip
 
-GOOD_HEADER = '''\
+GOOD_HEADER = """\
 from fractions import Fraction
 
 from typing_extensions import assert_type
@@ -85,7 +86,7 @@ normalized, value_hash, schema, schema_hash, struct_bytes = q.process_export_pay
 if isinstance(normalized, dict):
     names: list[str] = sorted(normalized)
 properties = schema["properties"]
-'''
+"""
 
 # (source line, mypy error code, fragments that its message must contain)
 BAD = [
@@ -119,7 +120,7 @@ BAD = [
     ('q.build_export_spans_request_bytes_pyobject("s", "e", "v", "i", ["x"])', "list-item", ['"str"']),
     ('q.build_export_spans_request_bytes_pyobject("s", "e", "v", "i", (b"",))', "arg-type", ['"list[bytes]"']),
     ('q.build_export_spans_request_bytes_pyobject("s", None, "v", "i", [])', "arg-type", ["Argument 2", '"None"']),
-]
+]  # fmt: skip
 
 ERROR = re.compile(r"^(good|bad)\.py:(\d+): error: (.*)  \[([a-z-]+)\]$")
 
@@ -138,9 +139,26 @@ def mypy_errors(tmp_path_factory):
     if SITE not in {Path(sysconfig.get_path(name)) for name in ("platlib", "purelib")}:
         env["MYPYPATH"] = str(SITE)
     run = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--show-error-codes", "--no-error-summary",
-         "--hide-error-context", "--no-pretty", "--cache-dir", str(work / "cache"), "good.py", "bad.py"],
-        cwd=work, env=env, capture_output=True, text=True, check=False)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--show-error-codes",
+            "--no-error-summary",
+            "--hide-error-context",
+            "--no-pretty",
+            "--cache-dir",
+            str(work / "cache"),
+            "good.py",
+            "bad.py",
+        ],
+        cwd=work,
+        env=env,
+        capture_output=True,
+        text=True,
+        check=False,
+    )
     assert run.returncode in (0, 1), run.stderr
     errors = {}
     for line in run.stdout.splitlines():
@@ -174,8 +192,9 @@ def test_no_error_outside_the_deliberate_lines(mypy_errors):
 def stub_functions():
     tree = ast.parse(STUB.read_text())
     functions = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
-    (exported,) = [node.value for node in tree.body
-                   if isinstance(node, ast.Assign) and node.targets[0].id == "__all__"]
+    (exported,) = [
+        node.value for node in tree.body if isinstance(node, ast.Assign) and node.targets[0].id == "__all__"
+    ]
     return functions, ast.literal_eval(exported)
 
 
@@ -197,4 +216,5 @@ def test_stub_parameters_match_the_runtime_signature(name):
     assert not (args.posonlyargs or args.kwonlyargs or args.vararg or args.kwarg or args.defaults)
     params = inspect.signature(getattr(quarn_core, name)).parameters.values()
     assert [(p.name, p.kind, p.default) for p in params] == [
-        (a.arg, inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.empty) for a in args.args]
+        (a.arg, inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.empty) for a in args.args
+    ]

@@ -5,7 +5,7 @@ the four texts empty and one span, the request is just that span as field 5.
 """
 
 import pytest
-from wire_bytes import ld, varint
+from support.wire import items_chain, ld, nested_groups, nested_structs, varint
 
 import quarn_core as q
 
@@ -16,8 +16,8 @@ def roundtrip(data):
     """The span as the module writes it again after decoding `data`."""
     out = q.build_export_spans_request_bytes_pyobject("", "", "", "", [data])
     body = varint(len(out) - 1 - len(varint(len(out) - 2)))
-    assert out[:1] == b"\x2a" and out[1:1 + len(body)] == body
-    return out[1 + len(body):]
+    assert out[:1] == b"\x2a" and out[1 : 1 + len(body)] == body
+    return out[1 + len(body) :]
 
 
 def decode_error(data):
@@ -25,7 +25,7 @@ def decode_error(data):
         q.build_export_spans_request_bytes_pyobject("", "", "", "", [data])
     (text,) = info.value.args
     assert text.startswith(PREFIX)
-    return text[len(PREFIX):]
+    return text[len(PREFIX) :]
 
 
 def h(text):
@@ -70,22 +70,9 @@ FF9 = "ff " * 9
     ("4a 07 0a 05 0a 01 62 12 00 4a 07 0a 05 0a 01 61 12 00", "4a 0a 0a 03 0a 01 61 0a 03 0a 01 62"),
     ("4a 0b 0a 09 0a 01 6b 12 04 20 01 20 00", "4a 09 0a 07 0a 01 6b 12 02 20 00"),
     ("ba 01 09 0a 07 0a 01 6b 12 02 08 00", "ba 01 09 0a 07 0a 01 6b 12 02 08 00"),
-])
+])  # fmt: skip
 def test_roundtrip_table(given, expected):
     assert roundtrip(h(given)).hex(" ") == h(expected).hex(" ")
-
-
-def nested_groups(depth, inner=""):
-    """`depth` unknown groups (field 30) inside each other, `inner` in the innermost."""
-    return h("f3 01" * depth + inner + "f4 01" * depth)
-
-
-def items_chain(schemas):
-    """input_schema holding `schemas` schemas chained through items."""
-    body = b""
-    for _ in range(schemas - 1):
-        body = b"\x1a" + varint(len(body)) + body
-    return b"\x5a" + varint(len(body)) + body
 
 
 @pytest.mark.parametrize("given, reason", [
@@ -153,7 +140,7 @@ def items_chain(schemas):
     ("ba 01 08 0a 06 12 04 32 02 0a 05",
      "ListValue.values: Value.kind: Struct.fields: Span.metadata: buffer underflow"),
     ("4a 05 0a 03 0a 01 c3", "Struct.fields: Span.input_value: invalid string value: data is not UTF-8 encoded"),
-])
+])  # fmt: skip
 def test_error_table(given, reason):
     assert decode_error(h(given)) == reason
 
@@ -169,7 +156,7 @@ def test_first_failure_of_a_merged_field_wins():
     (99, "08 01", None),
     (100, "08 01", "recursion limit reached"),      # an unknown field at level 100
     (2000, "", "recursion limit reached"),
-])
+])  # fmt: skip
 def test_group_nesting_limit(depth, inner, reason):
     data = b"\x0a\x01t" + nested_groups(depth, inner)
     if reason is None:
@@ -189,18 +176,13 @@ def test_schema_nesting_limit(schemas, ok):
 
 def test_struct_nesting_limit():
     # Struct at level 1 under the span; each nested struct_value adds an entry, a Value and a Struct.
-    def nested(n):
-        body = b""
-        for _ in range(n):
-            value = b"\x2a" + varint(len(body)) + body
-            entry = b"\x12" + varint(len(value)) + value
-            body = b"\x0a" + varint(len(entry)) + entry
-        return b"\x4a" + varint(len(body)) + body
+    nested = nested_structs
     # The k-th entry lies at level 3k - 1, its Value at 3k and that Value's Struct at 3k + 1:
     # 33 pass, the 34th entry would lie at 101.
     assert roundtrip(nested(33)) == nested(33)
     assert decode_error(nested(34)) == (
-        "Struct.fields: " + "Value.kind: Struct.fields: " * 33 + "Span.input_value: recursion limit reached")
+        "Struct.fields: " + "Value.kind: Struct.fields: " * 33 + "Span.input_value: recursion limit reached"
+    )
 
 
 def entry(key, value):
@@ -226,7 +208,7 @@ TRUE, FALSE, TWO = b"\x20\x01", b"\x20\x00", b"\x11" + bytes(6) + b"\x00\x40"
     # a struct inside a list element merges within that element only
     ([ld(b"\x32", ld(b"\x0a", ld(b"\x2a", entry(b"y", TRUE)) + ld(b"\x2a", entry(b"x", TRUE))))],
      ld(b"\x32", ld(b"\x0a", ld(b"\x2a", entry(b"x", TRUE) + entry(b"y", TRUE))))),
-])
+])  # fmt: skip
 def test_split_value_merges(value_pieces, expected):
     # The Value is the entry "v" of input_value; it arrives as separate occurrences of its
     # value field (entry field 2) as well as within one occurrence.
@@ -238,7 +220,7 @@ def test_split_value_merges(value_pieces, expected):
 
 
 def test_split_struct_fields_merge_like_the_package():
-    span_proto = pytest.importorskip("span_proto")
+    pb = pytest.importorskip("support.messages")
     # Thousands of occurrences, keys repeating: merged with the last entry of a key winning,
     # lists extended. Occurrences of Span.input_value; struct_value pieces in one Value of
     # metadata; list_value pieces in one Value of output_value.
@@ -249,6 +231,9 @@ def test_split_struct_fields_merge_like_the_package():
         span_pieces.append(ld(b"\x4a", entry(key, value)))
         struct_pieces.append(ld(b"\x2a", entry(key, value)))
         list_pieces.append(ld(b"\x32", ld(b"\x0a", value)))
-    raw = (b"".join(span_pieces) + ld(b"\xba\x01", entry(b"m", b"".join(struct_pieces)))
-           + ld(b"\x52", entry(b"l", b"".join(list_pieces))))
-    assert roundtrip(raw) == span_proto.canonical(span_proto.parse(span_proto.Span, raw))
+    raw = (
+        b"".join(span_pieces)
+        + ld(b"\xba\x01", entry(b"m", b"".join(struct_pieces)))
+        + ld(b"\x52", entry(b"l", b"".join(list_pieces)))
+    )
+    assert roundtrip(raw) == pb.canonical(pb.parse(pb.Span, raw))

@@ -8,7 +8,8 @@
 #define QUARN_PROBE_EXPORT
 #endif
 
-extern "C" QUARN_PROBE_EXPORT int quarn_crypto_probe(const void* data, unsigned long size, unsigned char* digest) {
+extern "C" QUARN_PROBE_EXPORT int quarn_crypto_probe(const void* data, unsigned long size,
+                                                     unsigned char* digest) {
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   unsigned int length = 0;
   const int ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&

@@ -4,10 +4,10 @@
 #include <string_view>
 #include <utility>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/hash.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
 

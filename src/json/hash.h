@@ -1,36 +1,10 @@
-// SHA-256 of canonical JSON text, as 64 lower-case hexadecimal characters.
+// The deterministic hash: SHA-256 of a value's canonical JSON text.
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <string_view>
-
+#include "base/sha256.h"
 #include "json/value.h"
 
 namespace quarn::json {
-
-// The hash text: two lower-case hex characters per digest byte, in order.
-using HashText = std::array<char, 64>;
-
-inline std::string_view as_view(const HashText& h) noexcept { return {h.data(), h.size()}; }
-
-// Incremental SHA-256 (OpenSSL's EVP interface). Move-only; a failure of the
-// library (only on out-of-memory) throws std::bad_alloc.
-class Sha256 {
- public:
-  Sha256();
-  Sha256(Sha256&& other) noexcept;
-  Sha256& operator=(Sha256&&) = delete;
-  Sha256(const Sha256&) = delete;
-  ~Sha256();
-  void update(const char* data, std::size_t size);
-  HashText finish();
-
- private:
-  void* ctx_;  // EVP_MD_CTX*
-};
-
-HashText sha256_hex(std::string_view bytes);
 
 // The hash of the canonical text of `value`. The text is printed in pieces
 // straight into the digest; it is never held whole.

@@ -77,9 +77,11 @@ Result<JsonValue> normalize_value(const JsonValue& value, Arena& arena) {
   // comes first in the text) is exactly what the parser reports.
   Buffer text;
   print_json(value, text);
-  ParseError e;
-  if (parse_json_raw(text.view(), arena, StringStorage::Copy, out, e)) return out;
-  return to_module_error(ErrorKind::Serialization, text.view(), e);
+  Result<JsonValue> back = parse_json(text.view(), arena, StringStorage::Copy);
+  if (back) return back;
+  ModuleError e = std::move(back).error();
+  e.kind = ErrorKind::Serialization;  // the text is the module's own, not the caller's
+  return e;
 }
 
 }  // namespace quarn::json

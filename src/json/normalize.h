@@ -1,8 +1,8 @@
 // Normalization: a value as it reads back from its own canonical text.
 #pragma once
 
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
 

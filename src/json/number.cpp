@@ -1,17 +1,18 @@
 #include "json/number.h"
 
 #include <cfloat>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "json/scan.h"
+#include "json/shortest.h"
 
 // The conversion below rounds once per IEEE double operation, and the
 // canonical text of a number depends on every such rounding: wider
 // intermediates (x87's 80 bits) would round twice and change hashes.
 #if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
-#error "quarn_core needs double arithmetic without wider intermediates (FLT_EVAL_METHOD 0); on 32-bit x86 compile with -msse2 -mfpmath=sse"
+#error \
+    "quarn_core needs double arithmetic without wider intermediates (FLT_EVAL_METHOD 0); on 32-bit x86 compile with -msse2 -mfpmath=sse"
 #endif
 
 namespace quarn::json {
@@ -84,67 +85,70 @@ bool decimal_to_double(std::uint64_t s, std::int32_t x, double& out) noexcept {
 
 namespace {
 
-// The shortest digits of |d| when they number 15 or fewer, without the general
-// algorithm: scale |d| to about 15 digits, round to an integer D and check that
-// D × 10^-m reads back as |d| (exact D and power of ten, so one correctly
-// rounded operation). A decimal of at most 15 significant digits that reads
-// back as |d| is the only one (two of them lie too far apart to round to one
-// double), so D without its trailing zeros is the shortest form.
-bool short_digits(double d, ShortestDigits& out) noexcept {
-  const double a = std::fabs(d);
-  std::uint64_t bits;
-  std::memcpy(&bits, &a, 8);
-  const int e2 = static_cast<int>(bits >> 52) - 1022;  // a in [2^(e2-1), 2^e2) for normal a
-  // floor(log10(2^(e2-1))) + 1: the digit count of a, or one less.
-  int m = 15 - (((e2 - 1) * 78913 >> 18) + 1);
-  if (m < -21 || m > 22) return false;
-  double scaled = m >= 0 ? a * kPow10[m] : a / kPow10[-m];
-  if (scaled >= 1e15) {
-    --m;
-    scaled = m >= 0 ? a * kPow10[m] : a / kPow10[-m];
+// "00" to "99".
+constexpr struct DigitPairs {
+  char text[200]{};
+  constexpr DigitPairs() {
+    for (std::size_t i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
   }
-  if (!(scaled < 1e15) || scaled < 0.5) return false;
-  // Rounded to the nearest integer (exact: scaled + 0.5 < 2^50 needs no rounding).
-  std::uint64_t digits = static_cast<std::uint64_t>(scaled + 0.5);  // NOLINT(bugprone-incorrect-roundings)
-  if (digits >= 1000000000000000ull) return false;
-  const double back =
-      m >= 0 ? static_cast<double>(digits) / kPow10[m] : static_cast<double>(digits) * kPow10[-m];
-  if (back != a) return false;
-  out.k = detail::decimal_digits(digits) - m;
-  while (digits % 10 == 0) digits /= 10;
-  auto res = std::to_chars(out.digits, out.digits + sizeof out.digits, digits);
-  out.n = static_cast<int>(res.ptr - out.digits);
-  return true;
+} kDigitPairs;
+
+inline void write_pair(char* p, std::uint32_t v) noexcept {
+  std::memcpy(p, kDigitPairs.text + std::size_t{2} * v, 2);
+}
+
+// The digits of `m`, eight at a time in 32-bit arithmetic, then in pairs.
+inline int write_digits(std::uint64_t m, char* out) noexcept {
+  if (m < 10) {  // decimal_digits counts no digit for 0
+    *out = static_cast<char>('0' + m);
+    return 1;
+  }
+  const int n = detail::decimal_digits(m);
+  char* end = out + n;
+  while (m >= 100000000) {
+    const auto low = static_cast<std::uint32_t>(m % 100000000);
+    m /= 100000000;
+    const std::uint32_t hi4 = low / 10000, lo4 = low % 10000;
+    write_pair(end - 8, hi4 / 100);
+    write_pair(end - 6, hi4 % 100);
+    write_pair(end - 4, lo4 / 100);
+    write_pair(end - 2, lo4 % 100);
+    end -= 8;
+  }
+  auto v = static_cast<std::uint32_t>(m);
+  while (v >= 100) {
+    write_pair(end - 2, v % 100);
+    v /= 100;
+    end -= 2;
+  }
+  if (v >= 10) write_pair(end - 2, v);
+  else end[-1] = static_cast<char>('0' + v);
+  return n;
 }
 
 }  // namespace
 
+std::size_t write_uint(std::uint64_t u, char* out) noexcept {
+  return static_cast<std::size_t>(write_digits(u, out));
+}
+
 ShortestDigits shortest_digits(double d) noexcept {
+  const Decimal dec = shortest_decimal(d);
   ShortestDigits out;
-  if (short_digits(d, out)) return out;
-  // Scientific form of the shortest round-trip digits: "d[.ddd]e±XX[X]".
-  char buf[40];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
-  const char* e = res.ptr - 4;  // the exponent has two or three digits
-  if (*e != 'e') --e;
-  out.digits[0] = buf[0];
-  int n = 1;
-  if (buf[1] == '.') {
-    n += static_cast<int>(e - (buf + 2));
-    std::memcpy(out.digits + 1, buf + 2, static_cast<std::size_t>(n - 1));
-  }
-  int exp = 0;
-  for (const char* p = e + 2; p < res.ptr; ++p) exp = exp * 10 + (*p - '0');
-  out.n = n;
-  out.k = (e[1] == '-' ? -exp : exp) + 1;
+  out.n = write_digits(dec.significand, out.digits);
+  out.k = dec.exponent + out.n;
+  out.value = dec.significand;
   return out;
 }
 
 ShortestDigits digits_from(std::uint64_t digits, int k) noexcept {
   ShortestDigits out;
-  auto res = std::to_chars(out.digits, out.digits + sizeof out.digits, digits);
-  out.n = static_cast<int>(res.ptr - out.digits);
+  out.n = write_digits(digits, out.digits);
   out.k = k;
+  out.value = digits;
   return out;
 }
 
@@ -212,17 +216,7 @@ std::size_t format_double(double d, char* out) noexcept {
 }
 
 bool reparse_digits(const ShortestDigits& sd, double d, double& out) noexcept {
-  std::uint64_t s = 0;
-  int i = 0;
-  if (sd.n >= 8) {
-    s = detail::eight_digit_value(sd.digits);
-    i = 8;
-    if (sd.n >= 16) {
-      s = s * 100000000ull + detail::eight_digit_value(sd.digits + 8);
-      i = 16;
-    }
-  }
-  for (; i < sd.n; ++i) s = s * 10 + static_cast<std::uint64_t>(sd.digits[i] - '0');
+  std::uint64_t s = sd.value;
   std::int32_t x;
   if (sd.k >= 1 && sd.k <= 16 && sd.n <= sd.k) {
     // "ddd000.0": the zeros and the fraction digit all join the significand.

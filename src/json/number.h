@@ -23,17 +23,23 @@ bool decimal_to_double(std::uint64_t s, std::int32_t x, double& out) noexcept;
 
 // The shortest decimal digits that read back (correctly rounded) as `d`, for a
 // finite non-zero |d|: digits[0..n) with no trailing zeros, and the decimal
-// point position k, so that |d| = 0.d1…dn × 10^k.
+// point position k, so that |d| = 0.d1…dn × 10^k. `value` is d1…dn as an
+// integer.
 struct ShortestDigits {
   char digits[20];
   int n;
   int k;
+  std::uint64_t value;
 };
 ShortestDigits shortest_digits(double d) noexcept;
 
 // The same record for digits already known (`digits` without trailing zeros,
 // non-zero).
 ShortestDigits digits_from(std::uint64_t digits, int k) noexcept;
+
+// Writes the decimal digits of `u` (no sign, no leading zeros) to `out`, which
+// has room for 20, and returns their count.
+std::size_t write_uint(std::uint64_t u, char* out) noexcept;
 
 // Largest text `format_double` writes ("-" + 17 digits + "e-324" and change).
 inline constexpr std::size_t kMaxDoubleText = 32;

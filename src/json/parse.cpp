@@ -135,35 +135,20 @@ class Parser {
 
   [[gnu::noinline]] JsonValue parse_array(int depth) {
     if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return failed(r_.fail_eof(msg::kEofList));
-    if (r_.peek() == ']') {
-      r_.advance();
+    Step step = r_.open(kList);
+    if (step != Step::Element) {
+      if (step == Step::Failed) return failed(false);
       return JsonValue::array_ref(nullptr, 0);
     }
     const std::size_t base = values_.size();
-    for (;;) {
+    do {
       JsonValue v = parse_value(depth);
       if (failed_) [[unlikely]]
         return v;
       values_.emplace(v);
-      r_.skip_whitespace();
-      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofList));
-      char c = r_.peek();
-      if (c == ',') {
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return failed(r_.fail_eof(msg::kEofValue));
-        if (r_.peek() == ']') return failed(r_.fail_here(msg::kTrailingComma));
-        continue;
-      }
-      if (c == ']') {
-        r_.advance();
-        break;
-      }
-      return failed(r_.fail_here(msg::kExpectedListEnd));
-    }
+      step = r_.next(kList);
+    } while (step == Step::Element);
+    if (step == Step::Failed) return failed(false);
     JsonValue out =
         make_array(arena_, std::span<const JsonValue>(values_.data() + base, values_.size() - base));
     values_.truncate(base);
@@ -172,44 +157,25 @@ class Parser {
 
   [[gnu::noinline]] JsonValue parse_object(int depth) {
     if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
-    if (r_.peek() == '}') {
-      r_.advance();
+    Step step = r_.open(kObject);
+    if (step != Step::Element) {
+      if (step == Step::Failed) return failed(false);
       return JsonValue::object_ref(nullptr, 0);
     }
     const std::size_t base = members_.size();
-    for (;;) {
-      if (r_.peek() != '"') return failed(r_.fail_here(msg::kKeyMustBeString));
+    do {
+      if (!r_.at_member_name()) return failed(false);
       const std::string_view name = read_kept_string();
       if (name.data() == nullptr) [[unlikely]]
         return failed(false);
-      r_.skip_whitespace();
-      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
-      if (r_.peek() != ':') return failed(r_.fail_here(msg::kExpectedColon));
-      r_.advance();
-      r_.skip_whitespace();
+      if (!r_.read_colon()) return failed(false);
       const JsonValue v = parse_value(depth);
       if (failed_) [[unlikely]]
         return v;
       members_.emplace(name, v);
-      r_.skip_whitespace();
-      if (r_.at_end()) return failed(r_.fail_eof(msg::kEofObject));
-      char c = r_.peek();
-      if (c == ',') {
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return failed(r_.fail_eof(msg::kEofValue));
-        if (r_.peek() == '}') return failed(r_.fail_here(msg::kTrailingComma));
-        continue;
-      }
-      if (c == '}') {
-        r_.advance();
-        break;
-      }
-      return failed(r_.fail_here(msg::kExpectedObjectEnd));
-    }
+      step = r_.next(kObject);
+    } while (step == Step::Element);
+    if (step == Step::Failed) return failed(false);
     JsonValue out =
         make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
     members_.truncate(base);
@@ -227,19 +193,11 @@ class Parser {
 
 }  // namespace
 
-bool parse_json_raw(std::string_view text, Arena& arena, StringStorage strings, JsonValue& out,
-                    ParseError& error) {
-  Parser p(text, arena, strings);
-  if (p.parse_document(out)) return true;
-  error = p.error();
-  return false;
-}
-
 Result<JsonValue> parse_json(std::string_view text, Arena& arena, StringStorage strings) {
+  Parser p(text, arena, strings);
   JsonValue v;
-  ParseError e;
-  if (parse_json_raw(text, arena, strings, v, e)) return v;
-  return to_module_error(ErrorKind::InvalidJson, text, e);
+  if (p.parse_document(v)) return v;
+  return to_module_error(ErrorKind::InvalidJson, text, p.error());
 }
 
 }  // namespace quarn::json

@@ -3,9 +3,9 @@
 
 #include <string_view>
 
+#include "base/result.h"
 #include "json/reader.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
 
@@ -16,15 +16,15 @@ enum class StringStorage {
            // outlive the value; strings with escapes are still copied
 };
 
+// Containers may be nested this deep; opening one more is an error
+// ("recursion limit exceeded"). A value nested deeper does not read back from
+// its own text, so normalization and the normalizing printer stop there too.
+inline constexpr int kMaxDepth = 127;
+
 // Parses one JSON document (whitespace around it allowed). Containers,
 // decoded strings and members live in `arena`. Failure: an InvalidJson error
 // whose message is the parser message and " at line L column C".
 Result<JsonValue> parse_json(std::string_view text, Arena& arena,
                              StringStorage strings = StringStorage::Copy);
-
-// The same parse reporting the raw ParseError (message and position) instead
-// of a ModuleError, for callers that attach another kind or text.
-bool parse_json_raw(std::string_view text, Arena& arena, StringStorage strings, JsonValue& out,
-                    ParseError& error);
 
 }  // namespace quarn::json

@@ -1,10 +1,10 @@
 #include "json/print.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "json/number.h"
+#include "json/parse.h"
 #include "json/scan.h"
 
 namespace quarn::json {
@@ -60,35 +60,14 @@ inline const Escape& escape_for(unsigned char c) {
 
 void print_uint(std::uint64_t u, Buffer& out) {
   char* p = out.prepare(20);
-  auto r = std::to_chars(p, p + 20, u);
-  out.commit(static_cast<std::size_t>(r.ptr - p));
+  out.commit(write_uint(u, p));
 }
 
+// A negative integer (the only kind Kind::Int holds).
 void print_int(std::int64_t i, Buffer& out) {
-  char* p = out.prepare(20);
-  auto r = std::to_chars(p, p + 20, i);
-  out.commit(static_cast<std::size_t>(r.ptr - p));
-}
-
-std::size_t digits_u64(std::uint64_t u) noexcept {
-  std::size_t n = 1;
-  while (u >= 10) {
-    u /= 10;
-    ++n;
-  }
-  return n;
-}
-
-std::size_t string_size(std::string_view s) noexcept {
-  std::size_t n = 2 + s.size();
-  const char* p = s.data();
-  const char* end = p + s.size();
-  for (;;) {
-    p = detail::scan_string_run(p, end);
-    if (p == end) return n;
-    n += escape_for(static_cast<unsigned char>(*p)).size - 1u;
-    ++p;
-  }
+  char* p = out.prepare(21);
+  *p = '-';
+  out.commit(1 + write_uint(0 - static_cast<std::uint64_t>(i), p + 1));
 }
 
 }  // namespace
@@ -175,7 +154,7 @@ struct Printer {
       case Kind::Double: dbl(v); return;
       case Kind::String: print_string(v.as_string(), out); return;
       case Kind::Array: {
-        if (Normalize && depth >= kMaxNormalizedDepth) {
+        if (Normalize && depth >= kMaxDepth) {
           ok = false;
           return;
         }
@@ -190,7 +169,7 @@ struct Printer {
         return;
       }
       case Kind::Object: {
-        if (Normalize && depth >= kMaxNormalizedDepth) {
+        if (Normalize && depth >= kMaxDepth) {
           ok = false;
           return;
         }
@@ -222,31 +201,6 @@ bool print_json_normalized(const JsonValue& v, Buffer& out, bool* moved) {
   p.value(v, 0);
   if (moved != nullptr) *moved = p.moved;
   return p.ok;
-}
-
-std::size_t printed_size(const JsonValue& v) noexcept {
-  switch (v.kind()) {
-    case Kind::Null: return 4;
-    case Kind::Bool: return v.as_bool() ? 4 : 5;
-    case Kind::UInt: return digits_u64(v.as_uint());
-    case Kind::Int: return 1 + digits_u64(0 - v.as_uint());
-    case Kind::Double: {
-      char tmp[kMaxDoubleText];
-      return format_double(v.as_double(), tmp);
-    }
-    case Kind::String: return string_size(v.as_string());
-    case Kind::Array: {
-      std::size_t n = 2;
-      for (const JsonValue& e : v.elements()) n += printed_size(e) + 1;
-      return v.size() == 0 ? n : n - 1;
-    }
-    case Kind::Object: {
-      std::size_t n = 2;
-      for (const JsonMember& m : v.members()) n += string_size(m.name) + 1 + printed_size(m.value) + 1;
-      return v.size() == 0 ? n : n - 1;
-    }
-  }
-  return 0;
 }
 
 }  // namespace quarn::json

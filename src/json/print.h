@@ -6,7 +6,7 @@
 // escapes (quote, backslash, and bytes below 20 hex), everything else as is.
 #pragma once
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/value.h"
 
 namespace quarn::json {
@@ -15,11 +15,9 @@ namespace quarn::json {
 // out of memory). Recurses once per nesting level of the value.
 void print_json(const JsonValue& value, Buffer& out);
 
-// Containers nested deeper than this do not read back (the parser's limit).
-inline constexpr int kMaxNormalizedDepth = 127;
-
 // Appends what `print_json(normalize_value(value))` would append: the text of
-// the value as it reads back from its own canonical text. Returns false when
+// the value as it reads back from its own canonical text (containers nested
+// deeper than the parser's kMaxDepth do not read back). Returns false when
 // that read-back fails (then `out` holds a partial text and the caller finds
 // the error with `normalize_value`). With `moved`, reports whether any double
 // read back as another one; when none did, `value` is its own normalized form.
@@ -27,8 +25,5 @@ bool print_json_normalized(const JsonValue& value, Buffer& out, bool* moved = nu
 
 // Appends a JSON string literal (quotes included) with canonical escapes.
 void print_string(std::string_view s, Buffer& out);
-
-// Exact length of the canonical text of `value`.
-std::size_t printed_size(const JsonValue& value) noexcept;
 
 }  // namespace quarn::json

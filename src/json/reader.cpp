@@ -179,142 +179,158 @@ using detail::eight_digit_value;
 using detail::eight_digits;
 
 constexpr bool kSwarDigits = std::endian::native == std::endian::little;
+constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
 
 }  // namespace
 
-bool Reader::read_number(JsonNumber& out) {
-  constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
-  out.digits = 0;
-  bool negative = false;
-  if (*cur_ == '-') {
-    negative = true;
-    ++cur_;
-    if (cur_ == end_) return fail_eof(msg::kEofValue);
-  }
-  std::uint64_t s = 0;
-  std::int64_t x = 0;
-  bool dropped = false;
-  int taken = 0;  // digits taken into s so far; below 19 the next one always fits
-  char c = *cur_;
+QUARN_ALWAYS_INLINE bool Reader::read_integer_part(Decimal& d) {
+  const char c = *cur_;
   if (c == '0') {
     ++cur_;
-    taken = 1;
+    d.taken = 1;
     if (cur_ != end_ && is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
-  } else if (c >= '1' && c <= '9') {
+    return true;
+  }
+  if (c < '1' || c > '9') return fail_here(msg::kInvalidNumber);
+  if constexpr (kSwarDigits) {
+    while (d.taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
+      d.s = d.s * 100000000ull + eight_digit_value(cur_);
+      cur_ += 8;
+      d.taken += 8;
+    }
+  }
+  for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
+    d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+    ++d.taken;
+  }
+  while (cur_ != end_ && is_digit(*cur_)) {
+    unsigned digit = static_cast<unsigned>(*cur_ - '0');
+    if (!d.dropped && (d.s > kCut || (d.s == kCut && digit > 5))) d.dropped = true;
+    if (d.dropped) ++d.x;
+    else d.s = d.s * 10 + digit;
+    ++d.taken;
+    ++cur_;
+  }
+  return true;
+}
+
+QUARN_ALWAYS_INLINE bool Reader::read_fraction(Decimal& d) {
+  ++cur_;  // the '.'
+  if (cur_ == end_) return fail_eof(msg::kEofValue);
+  if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+  if (!d.dropped) {
     if constexpr (kSwarDigits) {
-      while (taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
-        s = s * 100000000ull + eight_digit_value(cur_);
+      while (d.taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
+        d.s = d.s * 100000000ull + eight_digit_value(cur_);
         cur_ += 8;
-        taken += 8;
+        d.x -= 8;
+        d.taken += 8;
       }
     }
-    for (const char* limit = digit_limit(taken); cur_ != limit && is_digit(*cur_);) {
-      s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
-      ++taken;
+    for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
+      d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
+      --d.x;
+      ++d.taken;
     }
-    while (cur_ != end_ && is_digit(*cur_)) {
-      unsigned d = static_cast<unsigned>(*cur_ - '0');
-      if (!dropped && (s > kCut || (s == kCut && d > 5))) dropped = true;
-      if (dropped) ++x;
-      else s = s * 10 + d;
-      ++taken;
-      ++cur_;
-    }
-  } else {
-    return fail_here(msg::kInvalidNumber);
   }
-
-  bool is_double = false;
-  if (cur_ != end_ && *cur_ == '.') {
-    is_double = true;
+  bool refused = false;
+  while (cur_ != end_ && is_digit(*cur_)) {
+    unsigned digit = static_cast<unsigned>(*cur_ - '0');
+    if (!refused && (d.s > kCut || (d.s == kCut && digit > 5))) refused = true;
+    if (!refused) {
+      d.s = d.s * 10 + digit;
+      --d.x;
+    }
     ++cur_;
-    if (cur_ == end_) return fail_eof(msg::kEofValue);
-    if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
-    if (!dropped) {
-      if constexpr (kSwarDigits) {
-        while (taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
-          s = s * 100000000ull + eight_digit_value(cur_);
-          cur_ += 8;
-          x -= 8;
-          taken += 8;
-        }
-      }
-      for (const char* limit = digit_limit(taken); cur_ != limit && is_digit(*cur_);) {
-        s = s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
-        --x;
-        ++taken;
-      }
-    }
-    bool refused = false;
-    while (cur_ != end_ && is_digit(*cur_)) {
-      unsigned d = static_cast<unsigned>(*cur_ - '0');
-      if (!refused && (s > kCut || (s == kCut && d > 5))) refused = true;
-      if (!refused) {
-        s = s * 10 + d;
-        --x;
-      }
-      ++cur_;
-    }
   }
+  return true;
+}
 
-  if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
-    is_double = true;
+QUARN_ALWAYS_INLINE bool Reader::read_exponent(Decimal& d, bool& zero) {
+  ++cur_;  // the 'e' or 'E'
+  bool negative = false;
+  if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) {
+    negative = *cur_ == '-';
     ++cur_;
-    bool exp_negative = false;
-    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) {
-      exp_negative = *cur_ == '-';
-      ++cur_;
-    }
-    if (cur_ == end_) return fail_eof(msg::kEofValue);
-    if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
-    std::int64_t e = 0;
-    while (cur_ != end_ && is_digit(*cur_)) {
-      unsigned d = static_cast<unsigned>(*cur_ - '0');
-      if (e > 214748364 || (e == 214748364 && d > 7)) {
-        if (s != 0 && !exp_negative) return fail_here(msg::kOutOfRange);
-        while (cur_ != end_ && is_digit(*cur_)) ++cur_;
-        out.kind = JsonNumber::Kind::Double;
-        out.d = negative ? -0.0 : 0.0;
-        return true;
-      }
-      e = e * 10 + d;
-      ++cur_;
-    }
-    x = exp_negative ? x - e : x + e;
   }
-
-  if (!is_double && !dropped) {
-    if (!negative) {
-      out.kind = JsonNumber::Kind::UInt;
-      out.u = s;
+  if (cur_ == end_) return fail_eof(msg::kEofValue);
+  if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
+  std::int64_t e = 0;
+  while (cur_ != end_ && is_digit(*cur_)) {
+    unsigned digit = static_cast<unsigned>(*cur_ - '0');
+    if (e > 214748364 || (e == 214748364 && digit > 7)) {
+      if (d.s != 0 && !negative) return fail_here(msg::kOutOfRange);
+      while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+      zero = true;
       return true;
     }
-    if (s >= 1 && s <= (std::uint64_t{1} << 63)) {
+    e = e * 10 + digit;
+    ++cur_;
+  }
+  d.x = negative ? d.x - e : d.x + e;
+  return true;
+}
+
+QUARN_ALWAYS_INLINE bool Reader::make_number(Decimal d, bool negative, bool is_double, JsonNumber& out) {
+  if (!is_double && !d.dropped) {
+    if (!negative) {
+      out.kind = JsonNumber::Kind::UInt;
+      out.u = d.s;
+      return true;
+    }
+    if (d.s >= 1 && d.s <= (std::uint64_t{1} << 63)) {
       out.kind = JsonNumber::Kind::Int;
-      out.i = static_cast<std::int64_t>(0 - s);
+      out.i = static_cast<std::int64_t>(0 - d.s);
       return true;
     }
     out.kind = JsonNumber::Kind::Double;
-    out.d = -static_cast<double>(s);
+    out.d = -static_cast<double>(d.s);
     return true;
   }
 
-  if (x > INT32_MAX) x = INT32_MAX;
-  if (x < INT32_MIN) x = INT32_MIN;
+  if (d.x > INT32_MAX) d.x = INT32_MAX;
+  if (d.x < INT32_MIN) d.x = INT32_MIN;
   double f;
-  if (!decimal_to_double(s, static_cast<std::int32_t>(x), f)) return fail_at(offset(), msg::kOutOfRange);
+  if (!decimal_to_double(d.s, static_cast<std::int32_t>(d.x), f)) return fail_at(offset(), msg::kOutOfRange);
   out.kind = JsonNumber::Kind::Double;
   out.d = negative ? -f : f;
   out.digits = 0;
   // Up to 15 significant digits with an exact power of ten convert with one
   // correctly rounded operation, and no other decimal of 15 digits or fewer
   // rounds to the same double: these digits are the shortest ones.
-  if (!dropped && s != 0 && s < 1000000000000000ull && x >= -22 && x <= 22) {
-    out.k = static_cast<int>(x) + detail::decimal_digits(s);  // s × 10^x = 0.d1…dn × 10^k
-    while (s % 10 == 0) s /= 10;
-    out.digits = s;
+  if (!d.dropped && d.s != 0 && d.s < 1000000000000000ull && d.x >= -22 && d.x <= 22) {
+    out.k = static_cast<int>(d.x) + detail::decimal_digits(d.s);  // s × 10^x = 0.d1…dn × 10^k
+    while (d.s % 10 == 0) d.s /= 10;
+    out.digits = d.s;
   }
   return true;
+}
+
+bool Reader::read_number(JsonNumber& out) {
+  out.digits = 0;
+  const bool negative = *cur_ == '-';
+  if (negative) {
+    ++cur_;
+    if (cur_ == end_) return fail_eof(msg::kEofValue);
+  }
+  Decimal d;
+  if (!read_integer_part(d)) return false;
+  bool is_double = false;
+  if (cur_ != end_ && *cur_ == '.') {
+    is_double = true;
+    if (!read_fraction(d)) return false;
+  }
+  if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
+    is_double = true;
+    bool zero = false;
+    if (!read_exponent(d, zero)) return false;
+    if (zero) {
+      out.kind = JsonNumber::Kind::Double;
+      out.d = negative ? -0.0 : 0.0;
+      return true;
+    }
+  }
+  return make_number(d, negative, is_double, out);
 }
 
 bool Reader::skip_string() {
@@ -390,33 +406,21 @@ bool Reader::skip_value() {
     // A value starts here.
     if (cur_ == end_) return fail_eof(msg::kEofValue);
     switch (*cur_) {
-      case '[':
-        ++cur_;
-        skip_whitespace();
-        if (cur_ == end_) return fail_eof(msg::kEofList);
-        if (*cur_ == ']') {
-          ++cur_;
-          break;
-        }
+      case '[': {
+        const Step step = open(kList);
+        if (step == Step::Failed) return false;
+        if (step == Step::Closed) break;
         stack.push_back('[');
         continue;
-      case '{':
-        ++cur_;
-        skip_whitespace();
-        if (cur_ == end_) return fail_eof(msg::kEofObject);
-        if (*cur_ == '}') {
-          ++cur_;
-          break;
-        }
-        if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
-        if (!skip_string()) return false;
-        skip_whitespace();
-        if (cur_ == end_) return fail_eof(msg::kEofObject);
-        if (*cur_ != ':') return fail_here(msg::kExpectedColon);
-        ++cur_;
-        skip_whitespace();
+      }
+      case '{': {
+        const Step step = open(kObject);
+        if (step == Step::Failed) return false;
+        if (step == Step::Closed) break;
+        if (!skip_member_name()) return false;
         stack.push_back('{');
         continue;
+      }
       case '"':
         if (!skip_string()) return false;
         break;
@@ -439,42 +443,14 @@ bool Reader::skip_value() {
     // After a value: close containers until one continues.
     for (;;) {
       if (stack.empty()) return true;
-      skip_whitespace();
-      if (stack.back() == '[') {
-        if (cur_ == end_) return fail_eof(msg::kEofList);
-        char c = *cur_;
-        if (c == ']') {
-          ++cur_;
-          stack.pop_back();
-          continue;
-        }
-        if (c != ',') return fail_here(msg::kExpectedListEnd);
-        ++cur_;
-        skip_whitespace();
-        if (cur_ == end_) return fail_eof(msg::kEofValue);
-        if (*cur_ == ']') return fail_here(msg::kTrailingComma);
+      const bool list = stack.back() == '[';
+      const Step step = next(list ? kList : kObject);
+      if (step == Step::Failed) return false;
+      if (step == Step::Element) {
+        if (!list && !skip_member_name()) return false;
         break;
       }
-      if (cur_ == end_) return fail_eof(msg::kEofObject);
-      char c = *cur_;
-      if (c == '}') {
-        ++cur_;
-        stack.pop_back();
-        continue;
-      }
-      if (c != ',') return fail_here(msg::kExpectedObjectEnd);
-      ++cur_;
-      skip_whitespace();
-      if (cur_ == end_) return fail_eof(msg::kEofValue);
-      if (*cur_ == '}') return fail_here(msg::kTrailingComma);
-      if (*cur_ != '"') return fail_here(msg::kKeyMustBeString);
-      if (!skip_string()) return false;
-      skip_whitespace();
-      if (cur_ == end_) return fail_eof(msg::kEofObject);
-      if (*cur_ != ':') return fail_here(msg::kExpectedColon);
-      ++cur_;
-      skip_whitespace();
-      break;
+      stack.pop_back();
     }
   }
 }

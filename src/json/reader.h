@@ -17,39 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
+#include "base/result.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/value.h"
-#include "module/error.h"
 
 namespace quarn::json {
-
-// Parser messages.
-namespace msg {
-inline constexpr const char* kEofList = "EOF while parsing a list";
-inline constexpr const char* kEofObject = "EOF while parsing an object";
-inline constexpr const char* kEofString = "EOF while parsing a string";
-inline constexpr const char* kEofValue = "EOF while parsing a value";
-inline constexpr const char* kExpectedColon = "expected `:`";
-inline constexpr const char* kExpectedListEnd = "expected `,` or `]`";
-inline constexpr const char* kExpectedObjectEnd = "expected `,` or `}`";
-inline constexpr const char* kExpectedIdent = "expected ident";
-inline constexpr const char* kExpectedValue = "expected value";
-inline constexpr const char* kInvalidEscape = "invalid escape";
-inline constexpr const char* kInvalidNumber = "invalid number";
-inline constexpr const char* kOutOfRange = "number out of range";
-inline constexpr const char* kControlChar =
-    "control character (\\u0000-\\u001F) found while parsing a string";
-inline constexpr const char* kKeyMustBeString = "key must be a string";
-inline constexpr const char* kLoneSurrogate = "lone leading surrogate in hex escape";
-inline constexpr const char* kTrailingComma = "trailing comma";
-inline constexpr const char* kTrailingChars = "trailing characters";
-inline constexpr const char* kEndOfHexEscape = "unexpected end of hex escape";
-inline constexpr const char* kRecursionLimit = "recursion limit exceeded";
-}  // namespace msg
-
-// Containers may be nested this deep; opening one more is an error.
-inline constexpr int kMaxDepth = 127;
 
 struct ParseError {
   std::string message;
@@ -62,6 +36,22 @@ std::string position_suffix(std::string_view text, std::size_t position);
 // A ModuleError of `kind` whose message is the parse error's message followed
 // by its position suffix.
 ModuleError to_module_error(ErrorKind kind, std::string_view text, const ParseError& e);
+
+// A kind of container: its closing bracket and the messages of its faults.
+struct Container {
+  char close;
+  const char* eof;           // the text ends inside it
+  const char* expected_end;  // after an element, neither ',' nor the closing bracket
+};
+inline constexpr Container kList{']', msg::kEofList, msg::kExpectedListEnd};
+inline constexpr Container kObject{'}', msg::kEofObject, msg::kExpectedObjectEnd};
+
+// Where a container stands after one of the Reader's container steps.
+enum class Step : std::uint8_t {
+  Element,  // an element (or member name) starts at the current byte
+  Closed,   // the closing bracket was read
+  Failed,   // the error is recorded
+};
 
 class Reader {
  public:
@@ -98,6 +88,51 @@ class Reader {
   }
   const ParseError& error() const noexcept { return error_; }
   ParseError& error() noexcept { return error_; }
+
+  // ---- the steps of reading a container, shared by every reader of
+  // arrays and objects, so all report the same faults at the same places.
+
+  // Reads the opening bracket (current) and the whitespace after it.
+  QUARN_ALWAYS_INLINE Step open(const Container& c) {
+    ++cur_;
+    skip_whitespace();
+    if (cur_ == end_) return failed(fail_eof(c.eof));
+    if (*cur_ != c.close) return Step::Element;
+    ++cur_;
+    return Step::Closed;
+  }
+
+  // After an element: whitespace, then ',' and the whitespace before the next
+  // element (a closing bracket there is "trailing comma"), or the closing
+  // bracket.
+  QUARN_ALWAYS_INLINE Step next(const Container& c) {
+    skip_whitespace();
+    if (cur_ == end_) return failed(fail_eof(c.eof));
+    const char b = *cur_;
+    if (b == ',') {
+      ++cur_;
+      skip_whitespace();
+      if (cur_ == end_) return failed(fail_eof(msg::kEofValue));
+      if (*cur_ == c.close) return failed(fail_here(msg::kTrailingComma));
+      return Step::Element;
+    }
+    if (b != c.close) return failed(fail_here(c.expected_end));
+    ++cur_;
+    return Step::Closed;
+  }
+
+  // Where an object's element starts: a member name's opening quote.
+  QUARN_ALWAYS_INLINE bool at_member_name() { return *cur_ == '"' || fail_here(msg::kKeyMustBeString); }
+
+  // After a member name: whitespace, ':' and the whitespace before the value.
+  QUARN_ALWAYS_INLINE bool read_colon() {
+    skip_whitespace();
+    if (cur_ == end_) return fail_eof(msg::kEofObject);
+    if (*cur_ != ':') return fail_here(msg::kExpectedColon);
+    ++cur_;
+    skip_whitespace();
+    return true;
+  }
 
   // Reads the literal `word` ("null", "true", "false") whose first byte is
   // current. Fails with "expected ident" at a wrong byte, and with "EOF while
@@ -145,6 +180,26 @@ class Reader {
   bool skip_value();
 
  private:
+  static Step failed(bool) noexcept { return Step::Failed; }
+
+  // A number's digits as read so far: the value is s × 10^x. The significand
+  // takes at most 19 digits (`taken`); later integer digits are dropped (each
+  // raising x), later fraction digits refused.
+  struct Decimal {
+    std::uint64_t s = 0;
+    std::int64_t x = 0;
+    int taken = 0;
+    bool dropped = false;
+  };
+  // The steps of read_number, each starting at its first byte: the integer
+  // part (after any '-'), the fraction ('.'), the exponent ('e' or 'E'), and
+  // the value made of them. An exponent beyond 32 bits makes the number zero
+  // (`zero`) when it is negative or every digit is 0, else out of range.
+  bool read_integer_part(Decimal& d);
+  bool read_fraction(Decimal& d);
+  bool read_exponent(Decimal& d, bool& zero);
+  bool make_number(Decimal d, bool negative, bool is_double, JsonNumber& out);
+
   // Where the digits that always fit (19 in all, `taken` so far) end at the latest.
   const char* digit_limit(int taken) const noexcept {
     if (taken >= 19) return cur_;
@@ -158,6 +213,7 @@ class Reader {
   // (first byte current), for skip_value.
   bool skip_string();
   bool skip_number();
+  bool skip_member_name() { return at_member_name() && skip_string() && read_colon(); }
 
   const char* begin_;
   const char* cur_;

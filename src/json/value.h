@@ -18,7 +18,7 @@
 #include <span>
 #include <string_view>
 
-#include "json/arena.h"
+#include "base/arena.h"
 
 namespace quarn::json {
 

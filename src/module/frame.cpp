@@ -5,28 +5,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/messages.h"
+#include "pybridge/pytype.h"
+
 namespace quarn::frame {
 
 namespace {
 
-// Interned attribute names, created once and kept for the process.
-PyObject* interned(PyObject*& slot, const char* name) {
-  if (slot == nullptr) slot = PyUnicode_InternFromString(name);
-  return slot;
-}
-PyObject* g_qualname = nullptr;
-PyObject* g_module = nullptr;
-PyObject* g_name = nullptr;
-PyObject* g_bool = nullptr;
 PyObject* g_panic_class = nullptr;
 
-constexpr const char* kPanicDoc =
-    "The exception raised when the module hits an internal failure.\n\n"
-    "It derives from BaseException, not Exception, so that it propagates like SystemExit "
-    "instead of being caught by handlers of ordinary errors.";
-
 [[noreturn]] void die() noexcept {
-  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::fputs(msg::kPanicFailed, stderr);
   std::fflush(stderr);
   std::abort();
 }
@@ -45,7 +34,7 @@ bool conversion_failed(const Param& p) {
   }
   Ref text = Ref::steal(PyObject_Str(value));
   if (!text) return false;
-  Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", p.name.data(), text.get()));
+  Ref message = Ref::steal(PyUnicode_FromFormat(msg::kArgumentPrefix, p.name.data(), text.get()));
   if (!message) return false;
   Ref replacement = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
   if (!replacement) return false;
@@ -56,15 +45,14 @@ bool conversion_failed(const Param& p) {
 }
 
 bool cast_failed(const Param& p, PyObject* obj, const char* target) {
-  std::string name = type_name(obj);
-  PyErr_Format(PyExc_TypeError, "'%s' object cannot be cast as '%s'", name.c_str(), target);
+  std::string name = pybridge::type_name(obj);
+  PyErr_Format(PyExc_TypeError, msg::kCannotCast, name.c_str(), target);
   return conversion_failed(p);
 }
 
 PyObject* panic_class() {
   if (g_panic_class == nullptr) {
-    g_panic_class =
-        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    g_panic_class = PyErr_NewExceptionWithDoc(msg::kPanicClass, msg::kPanicDoc, PyExc_BaseException, nullptr);
   }
   return g_panic_class;
 }
@@ -76,8 +64,8 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
   const Py_ssize_t given = args != nullptr ? PyTuple_Size(args) : 0;
   if (given < 0) return false;
   if (static_cast<std::size_t>(given) > n) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", sig.function, n,
-                 given, given == 1 ? "was" : "were");
+    PyErr_Format(PyExc_TypeError, msg::kTooManyPositional, sig.function, n, given,
+                 given == 1 ? "was" : "were");
     return false;
   }
   for (Py_ssize_t i = 0; i < given; ++i) slots[i] = Ref::borrow(PyTuple_GetItem(args, i));
@@ -107,12 +95,11 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
         expected = index + 1;
       }
       if (index == n) {
-        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.function, key);
+        PyErr_Format(PyExc_TypeError, msg::kUnexpectedKeyword, sig.function, key);
         return false;
       }
       if (slots[index]) {
-        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.function,
-                     sig.params[index].name.data());
+        PyErr_Format(PyExc_TypeError, msg::kMultipleValues, sig.function, sig.params[index].name.data());
         return false;
       }
       slots[index] = Ref::borrow(value);
@@ -137,26 +124,9 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Ref* slots) {
     list += '\'';
     ++seen;
   }
-  PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.function, missing,
-               missing == 1 ? "" : "s", list.c_str());
+  PyErr_Format(PyExc_TypeError, msg::kMissingArguments, sig.function, missing, missing == 1 ? "" : "s",
+               list.c_str());
   return false;
-}
-
-std::string type_name(PyObject* obj) {
-  static constexpr const char* kUnknown = "<failed to extract type name>";
-  Ref name = Ref::steal(
-      PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), interned(g_qualname, "__qualname__")));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return kUnknown;
-  }
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &len);
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    return kUnknown;
-  }
-  return std::string(utf8, static_cast<std::size_t>(len));
 }
 
 bool to_text(const Param& p, PyObject* obj, std::string_view& out) {
@@ -197,47 +167,11 @@ bool to_int32(const Param& p, PyObject* obj, std::int32_t& out) {
   std::int64_t v;
   if (!to_int64(p, obj, v)) return false;
   if (v < INT32_MIN || v > INT32_MAX) {
-    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
+    PyErr_SetString(PyExc_OverflowError, msg::kInt32Overflow);
     return false;
   }
   out = static_cast<std::int32_t>(v);
   return true;
-}
-
-bool is_numpy_bool(PyObject* obj) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module = Ref::steal(PyObject_GetAttr(type, interned(g_module, "__module__")));
-  if (!module || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  if (PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
-  Ref name = Ref::steal(PyObject_GetAttr(type, interned(g_name, "__name__")));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
-}
-
-int numpy_bool_value(PyObject* obj) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref method = Ref::steal(PyObject_GetAttr(type, interned(g_bool, "__bool__")));
-  if (!method) {
-    PyErr_Clear();
-    std::string name = type_name(obj);
-    PyErr_Format(PyExc_TypeError, "object of type '%s' does not define a '__bool__' conversion",
-                 name.c_str());
-    return -1;
-  }
-  Ref value = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
-  if (!value) return -1;
-  if (value.get() == Py_True) return 1;
-  if (value.get() == Py_False) return 0;
-  std::string name = type_name(value.get());
-  PyErr_Format(PyExc_TypeError, "__bool__ should return bool, returned %s", name.c_str());
-  return -1;
 }
 
 bool to_bool(const Param& p, PyObject* obj, bool& out) {
@@ -249,8 +183,8 @@ bool to_bool(const Param& p, PyObject* obj, bool& out) {
     out = false;
     return true;
   }
-  if (!is_numpy_bool(obj)) return cast_failed(p, obj, "bool");
-  int v = numpy_bool_value(obj);
+  if (!pybridge::is_numpy_bool(obj)) return cast_failed(p, obj, "bool");
+  int v = pybridge::numpy_bool_value(obj);
   if (v < 0) return conversion_failed(p);
   out = v == 1;
   return true;
@@ -268,7 +202,7 @@ PyObject* raise(const PyFailure& f, const char* function) {
   PyObject* cls = nullptr;
   switch (f.kind) {
     case PyFailure::Kind::Pending:
-      if (PyErr_Occurred() == nullptr) return panic(function, "failure reported without an exception");
+      if (PyErr_Occurred() == nullptr) return panic(function, msg::kPanicWithoutError);
       return nullptr;
     case PyFailure::Kind::Module: return raise(ModuleError{f.module_kind, f.message});
     case PyFailure::Kind::Panic: return panic(function, f.message);
@@ -283,15 +217,9 @@ PyObject* raise(const PyFailure& f, const char* function) {
   return nullptr;
 }
 
-PyObject* not_implemented(const char* function) {
-  PyErr_Format(PyExc_NotImplementedError, "%s() is not implemented yet", function);
-  return nullptr;
-}
-
 PyObject* panic(const char* function, std::string_view message) noexcept {
   try {
-    std::fprintf(stderr, "quarn_core: internal failure in %s(): %.*s\n", function,
-                 static_cast<int>(message.size()), message.data());
+    std::fprintf(stderr, msg::kPanicReport, function, static_cast<int>(message.size()), message.data());
     std::fflush(stderr);
     PyObject* cls = panic_class();
     if (cls == nullptr) die();
@@ -308,7 +236,7 @@ PyObject* panic(const char* function, std::string_view message) noexcept {
 PyObject* result(PyObject* obj, const char* function) noexcept {
   if (obj != nullptr) return obj;
   PyErr_Clear();
-  return panic(function, "Python API call failed");
+  return panic(function, msg::kApiFailed);
 }
 
 }  // namespace quarn::frame

@@ -13,10 +13,10 @@
 #include <span>
 #include <string_view>
 
-#include "module/error.h"
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
+#include "base/result.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::frame {
 
@@ -52,20 +52,9 @@ bool to_bool(const Param& p, PyObject* obj, bool& out);
 // `None` gives nullptr; any other object itself (borrowed from the slot).
 inline PyObject* to_opt_object(PyObject* obj) noexcept { return obj == Py_None ? nullptr : obj; }
 
-// The qualified name of `obj`'s type, or "<failed to extract type name>".
-std::string type_name(PyObject* obj);
-
-// True for an instance of a NumPy boolean scalar type (module "numpy", name
-// "bool_" or "bool"), recognised without importing NumPy.
-bool is_numpy_bool(PyObject* obj);
-// Calls the type's `__bool__` on a NumPy boolean; -1 with an error set on
-// failure (TypeError when the type has none or it returns a non-bool).
-int numpy_bool_value(PyObject* obj);
-
 // Raising. Each returns nullptr so that entries can `return raise(...)`.
 PyObject* raise(const ModuleError& e);
 PyObject* raise(const PyFailure& f, const char* function);
-PyObject* not_implemented(const char* function);
 
 // Turns an internal failure into PanicException(message), with a short report
 // on standard error naming `function`. A failure while doing so ends the
@@ -84,7 +73,7 @@ PyObject* guard(const char* function, F&& body) noexcept {
   } catch (const std::exception& e) {
     return panic(function, e.what());
   } catch (...) {
-    return panic(function, "panic from Rust code");
+    return panic(function, msg::kPanicUnknown);
   }
 }
 

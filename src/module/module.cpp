@@ -7,11 +7,13 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "json/canonical.h"
 #include "module/frame.h"
 #include "payload/export_payload.h"
+#include "proto/span_builder.h"
 #include "proto/struct.h"
 #include "pybridge/convert.h"
 #include "pybridge/object_payload.h"
@@ -41,103 +43,68 @@ PyObject* new_tuple(std::array<PyObject*, N> items) {
   return ok ? tuple.release() : nullptr;
 }
 
-// ---- parameter lists -------------------------------------------------------
+// ---- the functions' descriptions ---------------------------------------------
+//
+// Each function's name and parameters, said once: the binding reads them, and
+// the doc's text signature is made from them.
 
 constexpr Param kPayloadJson[] = {{"payload_json", ParamKind::Text}};
 constexpr Param kProcessExportPayload[] = {{"payload_json", ParamKind::Text},
                                            {"schema_merges_json", ParamKind::OptText}};
 constexpr Param kProcessExportPayloadPyobject[] = {{"payload", ParamKind::Object},
                                                    {"schema_merges", ParamKind::OptObject}};
-constexpr Param kBuildSpan[] = {
-    {"trace_id", ParamKind::Text},
-    {"span_id", ParamKind::Text},
-    {"parent_span_id", ParamKind::Text},
-    {"name", ParamKind::Text},
-    {"package_name", ParamKind::Text},
-    {"instrumentation_name", ParamKind::Text},
-    {"submodule_name", ParamKind::Text},
-    {"package_type", ParamKind::Int32},
-    {"environment", ParamKind::OptText},
-    {"kind", ParamKind::Int32},
-    {"input_schema", ParamKind::Object},
-    {"output_schema", ParamKind::Object},
-    {"input_schema_hash", ParamKind::Text},
-    {"output_schema_hash", ParamKind::Text},
-    {"input_value_hash", ParamKind::Text},
-    {"output_value_hash", ParamKind::Text},
-    {"status_code", ParamKind::Int32},
-    {"status_message", ParamKind::Text},
-    {"is_pre_app_start", ParamKind::Bool},
-    {"is_root_span", ParamKind::Bool},
-    {"timestamp_seconds", ParamKind::Int64},
-    {"timestamp_nanos", ParamKind::Int32},
-    {"duration_seconds", ParamKind::Int64},
-    {"duration_nanos", ParamKind::Int32},
-    {"metadata", ParamKind::OptObject},
-    {"input_value", ParamKind::OptObject},
-    {"output_value", ParamKind::OptObject},
-    {"input_value_proto_struct_bytes", ParamKind::OptObject},
-    {"output_value_proto_struct_bytes", ParamKind::OptObject},
-};
 constexpr Param kBuildExportRequest[] = {{"observable_service_id", ParamKind::Text},
                                          {"environment", ParamKind::Text},
                                          {"sdk_version", ParamKind::Text},
                                          {"sdk_instance_id", ParamKind::Text},
                                          {"spans", ParamKind::Object}};
 
-// Converts every parameter of the kinds text / int / bool into `Converted`
-// storage, in parameter order; object parameters stay in their slots.
-struct Converted {
-  std::string_view text[32];
-  std::optional<std::string_view> opt_text[32];
-  std::int64_t integer[32] = {};
-  bool flag[32] = {};
-};
-
-bool convert_all(const Signature& sig, Ref* slots, Converted& c) {
-  for (std::size_t i = 0; i < sig.params.size(); ++i) {
-    const Param& p = sig.params[i];
-    PyObject* obj = slots[i].get();
-    switch (p.kind) {
-      case ParamKind::Text:
-        if (!frame::to_text(p, obj, c.text[i])) return false;
-        break;
-      case ParamKind::OptText:
-        if (!frame::to_opt_text(p, obj, c.opt_text[i])) return false;
-        break;
-      case ParamKind::Int32: {
-        std::int32_t v;
-        if (!frame::to_int32(p, obj, v)) return false;
-        c.integer[i] = v;
-        break;
-      }
-      case ParamKind::Int64:
-        if (!frame::to_int64(p, obj, c.integer[i])) return false;
-        break;
-      case ParamKind::Bool:
-        if (!frame::to_bool(p, obj, c.flag[i])) return false;
-        break;
-      case ParamKind::Object:
-      case ParamKind::OptObject: break;
-    }
+// The span builder's parameters are its arguments (proto/span_fields.h).
+constexpr ParamKind param_kind(proto::SpanArgumentKind kind) {
+  switch (kind) {
+    case proto::SpanArgumentKind::text: return ParamKind::Text;
+    case proto::SpanArgumentKind::opt_text: return ParamKind::OptText;
+    case proto::SpanArgumentKind::int32: return ParamKind::Int32;
+    case proto::SpanArgumentKind::int64: return ParamKind::Int64;
+    case proto::SpanArgumentKind::flag: return ParamKind::Bool;
+    case proto::SpanArgumentKind::json: return ParamKind::Object;
+    case proto::SpanArgumentKind::opt_json:
+    case proto::SpanArgumentKind::opt_bytes: return ParamKind::OptObject;
   }
-  return true;
+  return ParamKind::Object;
 }
+constexpr std::array<Param, std::size(proto::kSpanArguments)> kBuildSpan = [] {
+  std::array<Param, std::size(proto::kSpanArguments)> params{};
+  for (std::size_t i = 0; i < params.size(); ++i)
+    params[i] = Param{proto::kSpanArguments[i].name, param_kind(proto::kSpanArguments[i].kind)};
+  return params;
+}();
 
-// ---- entries ---------------------------------------------------------------
+constexpr Signature kNormalizeJson{"normalize_json", kPayloadJson};
+constexpr Signature kDeterministicHash{"deterministic_hash", kPayloadJson};
+constexpr Signature kNormalizeAndHash{"normalize_and_hash", kPayloadJson};
+constexpr Signature kObjectToStructBytes{"object_to_protobuf_struct_bytes", kPayloadJson};
+constexpr Signature kObjectToStructFieldCount{"object_to_protobuf_struct_field_count", kPayloadJson};
+constexpr Signature kProcessExportPayloadSig{"process_export_payload", kProcessExportPayload};
+constexpr Signature kProcessExportPayloadPyobjectSig{"process_export_payload_pyobject",
+                                                     kProcessExportPayloadPyobject};
+constexpr Signature kBuildSpanSig{"build_span_proto_bytes_pyobject", kBuildSpan};
+constexpr Signature kBuildExportRequestSig{"build_export_spans_request_bytes_pyobject", kBuildExportRequest};
 
-template <std::size_t N>
-constexpr Signature signature(const char* function, const Param (&params)[N]) {
-  return Signature{function, std::span<const Param>(params, N)};
+// ---- entries -------------------------------------------------------------------
+
+// Binds the one text parameter of `sig` and converts it; the text is valid
+// while `slot` holds its object.
+bool bind_text(const Signature& sig, PyObject* args, PyObject* kwargs, Ref& slot, std::string_view& text) {
+  return frame::bind(sig, args, kwargs, &slot) && frame::to_text(sig.params[0], slot.get(), text);
 }
 
 PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("normalize_json", kPayloadJson);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[1];
+  return frame::guard(kNormalizeJson.function, [&]() -> PyObject* {
+    const Signature& sig = kNormalizeJson;
+    Ref slot;
     std::string_view text;
-    if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
-      return nullptr;
+    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
     auto r = json::canonical_json_text(text);
     if (!r) return frame::raise(r.error());
     return frame::result(new_str(r->view()), sig.function);
@@ -145,40 +112,36 @@ PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* deterministic_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("deterministic_hash", kPayloadJson);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[1];
+  return frame::guard(kDeterministicHash.function, [&]() -> PyObject* {
+    const Signature& sig = kDeterministicHash;
+    Ref slot;
     std::string_view text;
-    if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
-      return nullptr;
+    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
     auto r = json::deterministic_hash(text);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_str(json::as_view(*r)), sig.function);
+    return frame::result(new_str(as_view(*r)), sig.function);
   });
 }
 
 PyObject* normalize_and_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("normalize_and_hash", kPayloadJson);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[1];
+  return frame::guard(kNormalizeAndHash.function, [&]() -> PyObject* {
+    const Signature& sig = kNormalizeAndHash;
+    Ref slot;
     std::string_view text;
-    if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
-      return nullptr;
+    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
     auto r = json::normalize_and_hash(text);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_tuple<2>({new_str(r->first.view()), new_str(json::as_view(r->second))}),
-                         sig.function);
+    return frame::result(new_tuple<2>({new_str(r->first.view()), new_str(as_view(r->second))}), sig.function);
   });
 }
 
 PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("object_to_protobuf_struct_bytes", kPayloadJson);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[1];
+  return frame::guard(kObjectToStructBytes.function, [&]() -> PyObject* {
+    const Signature& sig = kObjectToStructBytes;
+    Ref slot;
     std::string_view text;
-    if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
-      return nullptr;
-    json::Arena arena(text.size() + 256);
+    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
+    Arena arena(text.size() + 256);
     auto r = json::parse_normalized(text, arena);
     if (!r) return frame::raise(r.error());
     return frame::result(pybridge::struct_bytes_object(*r).release(), sig.function);
@@ -186,12 +149,11 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("object_to_protobuf_struct_field_count", kPayloadJson);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[1];
+  return frame::guard(kObjectToStructFieldCount.function, [&]() -> PyObject* {
+    const Signature& sig = kObjectToStructFieldCount;
+    Ref slot;
     std::string_view text;
-    if (!frame::bind(sig, args, kwargs, slots) || !frame::to_text(sig.params[0], slots[0].get(), text))
-      return nullptr;
+    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
     auto r = proto::object_to_protobuf_struct_field_count(text);
     if (!r) return frame::raise(r.error());
     return frame::result(PyLong_FromUnsignedLong(*r), sig.function);
@@ -199,8 +161,8 @@ PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObj
 }
 
 PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("process_export_payload", kProcessExportPayload);
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kProcessExportPayloadSig.function, [&]() -> PyObject* {
+    const Signature& sig = kProcessExportPayloadSig;
     Ref slots[2];
     std::string_view payload;
     std::optional<std::string_view> merges;
@@ -210,17 +172,16 @@ PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {
     auto r = payload::process_export_payload(payload, merges);
     if (!r) return frame::raise(r.error());
     return frame::result(new_tuple<6>({new_str(r->normalized_text()), new_str(r->merged_text()),
-                                       new_str(json::as_view(r->value_hash)), new_str(r->schema_text()),
-                                       new_str(json::as_view(r->schema_hash)),
+                                       new_str(as_view(r->value_hash)), new_str(r->schema_text()),
+                                       new_str(as_view(r->schema_hash)),
                                        pybridge::struct_bytes_object(r->normalized).release()}),
                          sig.function);
   });
 }
 
 PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig =
-      signature("process_export_payload_pyobject", kProcessExportPayloadPyobject);
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kProcessExportPayloadPyobjectSig.function, [&]() -> PyObject* {
+    const Signature& sig = kProcessExportPayloadPyobjectSig;
     Ref slots[2];
     if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
     auto r = pybridge::process_export_payload_pyobject(slots[0].get(), frame::to_opt_object(slots[1].get()));
@@ -229,44 +190,40 @@ PyObject* process_export_payload_pyobject(PyObject*, PyObject* args, PyObject* k
   });
 }
 
+// Converts the span builder's arguments of the kinds the frame converts
+// (texts, integers, flags) into `a`, in parameter order; the object arguments
+// are the bridge's to read.
+template <proto::SpanArgumentKind K, class T>
+bool convert_argument([[maybe_unused]] const Param& p, [[maybe_unused]] PyObject* obj,
+                      [[maybe_unused]] T& out) {
+  using Kind = proto::SpanArgumentKind;
+  if constexpr (K == Kind::text) return frame::to_text(p, obj, out);
+  else if constexpr (K == Kind::opt_text) return frame::to_opt_text(p, obj, out);
+  else if constexpr (K == Kind::int32) return frame::to_int32(p, obj, out);
+  else if constexpr (K == Kind::int64) return frame::to_int64(p, obj, out);
+  else if constexpr (K == Kind::flag) return frame::to_bool(p, obj, out);
+  else return true;
+}
+
+bool convert_span_arguments(const Ref* slots, proto::SpanArguments& a) {
+  std::size_t i = 0;
+#define QUARN_SPAN_ARGUMENT(member, kind, use)                                                   \
+  if (!convert_argument<proto::SpanArgumentKind::kind>(kBuildSpan[i], slots[i].get(), a.member)) \
+    return false;                                                                                \
+  ++i;
+  QUARN_SPAN_ARGUMENTS(QUARN_SPAN_ARGUMENT)
+#undef QUARN_SPAN_ARGUMENT
+  return true;
+}
+
 PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig = signature("build_span_proto_bytes_pyobject", kBuildSpan);
-  return frame::guard(sig.function, [&]() -> PyObject* {
-    Ref slots[29];
-    Converted c;
-    if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
+  return frame::guard(kBuildSpanSig.function, [&]() -> PyObject* {
+    const Signature& sig = kBuildSpanSig;
+    Ref slots[kBuildSpan.size()];
     proto::SpanArguments a;
-    a.trace_id = c.text[0];
-    a.span_id = c.text[1];
-    a.parent_span_id = c.text[2];
-    a.name = c.text[3];
-    a.package_name = c.text[4];
-    a.instrumentation_name = c.text[5];
-    a.submodule_name = c.text[6];
-    a.package_type = static_cast<std::int32_t>(c.integer[7]);
-    a.environment = c.opt_text[8];
-    a.kind = static_cast<std::int32_t>(c.integer[9]);
-    a.input_schema_hash = c.text[12];
-    a.output_schema_hash = c.text[13];
-    a.input_value_hash = c.text[14];
-    a.output_value_hash = c.text[15];
-    a.status_code = static_cast<std::int32_t>(c.integer[16]);
-    a.status_message = c.text[17];
-    a.is_pre_app_start = c.flag[18];
-    a.is_root_span = c.flag[19];
-    a.timestamp_seconds = c.integer[20];
-    a.timestamp_nanos = static_cast<std::int32_t>(c.integer[21]);
-    a.duration_seconds = c.integer[22];
-    a.duration_nanos = static_cast<std::int32_t>(c.integer[23]);
-    const pybridge::SpanObjects objects{
-        slots[10].get(),
-        slots[11].get(),
-        frame::to_opt_object(slots[24].get()),
-        frame::to_opt_object(slots[25].get()),
-        frame::to_opt_object(slots[26].get()),
-        frame::to_opt_object(slots[27].get()),
-        frame::to_opt_object(slots[28].get()),
-    };
+    if (!frame::bind(sig, args, kwargs, slots) || !convert_span_arguments(slots, a)) return nullptr;
+    PyObject* objects[kBuildSpan.size()];
+    for (std::size_t i = 0; i < kBuildSpan.size(); ++i) objects[i] = slots[i].get();
     auto r = pybridge::build_span_proto_bytes(a, objects);
     if (!r) return frame::raise(r.error(), sig.function);
     return frame::result(r->release(), sig.function);
@@ -274,14 +231,14 @@ PyObject* build_span_proto_bytes_pyobject(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, PyObject* kwargs) {
-  static constexpr Signature sig =
-      signature("build_export_spans_request_bytes_pyobject", kBuildExportRequest);
-  return frame::guard(sig.function, [&]() -> PyObject* {
+  return frame::guard(kBuildExportRequestSig.function, [&]() -> PyObject* {
+    const Signature& sig = kBuildExportRequestSig;
     Ref slots[5];
-    Converted c;
-    if (!frame::bind(sig, args, kwargs, slots) || !convert_all(sig, slots, c)) return nullptr;
-    auto r = pybridge::build_export_spans_request_bytes(c.text[0], c.text[1], c.text[2], c.text[3],
-                                                        slots[4].get());
+    std::string_view text[4];
+    if (!frame::bind(sig, args, kwargs, slots)) return nullptr;
+    for (std::size_t i = 0; i < 4; ++i)
+      if (!frame::to_text(sig.params[i], slots[i].get(), text[i])) return nullptr;
+    auto r = pybridge::build_export_spans_request_bytes(text[0], text[1], text[2], text[3], slots[4].get());
     if (!r) return frame::raise(r.error(), sig.function);
     return frame::result(r->release(), sig.function);
   });
@@ -289,36 +246,46 @@ PyObject* build_export_spans_request_bytes_pyobject(PyObject*, PyObject* args, P
 
 // ---- module ------------------------------------------------------------------
 
-// clang-format off
-// `fn` is stringized and named, `doc` concatenated: no parentheses possible.
-// NOLINTBEGIN(bugprone-macro-parentheses)
-#define QUARN_ENTRY(fn, doc) \
-  PyMethodDef { #fn, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&fn)), METH_VARARGS | METH_KEYWORDS, doc "\n--\n\n" }
-// NOLINTEND(bugprone-macro-parentheses)
-
-// Registration order; also the order of __all__.
-PyMethodDef g_functions[] = {
-    QUARN_ENTRY(normalize_json, "normalize_json(payload_json)"),
-    QUARN_ENTRY(deterministic_hash, "deterministic_hash(payload_json)"),
-    QUARN_ENTRY(normalize_and_hash, "normalize_and_hash(payload_json)"),
-    QUARN_ENTRY(object_to_protobuf_struct_bytes, "object_to_protobuf_struct_bytes(payload_json)"),
-    QUARN_ENTRY(object_to_protobuf_struct_field_count, "object_to_protobuf_struct_field_count(payload_json)"),
-    QUARN_ENTRY(process_export_payload, "process_export_payload(payload_json, schema_merges_json)"),
-    QUARN_ENTRY(process_export_payload_pyobject, "process_export_payload_pyobject(payload, schema_merges)"),
-    QUARN_ENTRY(build_span_proto_bytes_pyobject,
-                "build_span_proto_bytes_pyobject(trace_id, span_id, parent_span_id, name, package_name, "
-                "instrumentation_name, submodule_name, package_type, environment, kind, input_schema, "
-                "output_schema, input_schema_hash, output_schema_hash, input_value_hash, output_value_hash, "
-                "status_code, status_message, is_pre_app_start, is_root_span, timestamp_seconds, "
-                "timestamp_nanos, duration_seconds, duration_nanos, metadata, input_value, output_value, "
-                "input_value_proto_struct_bytes, output_value_proto_struct_bytes)"),
-    QUARN_ENTRY(build_export_spans_request_bytes_pyobject,
-                "build_export_spans_request_bytes_pyobject(observable_service_id, environment, sdk_version, "
-                "sdk_instance_id, spans)"),
+struct Function {
+  const Signature* sig;
+  PyObject* (*entry)(PyObject*, PyObject*, PyObject*);
 };
 
-#undef QUARN_ENTRY
-// clang-format on
+// Registration order; also the order of __all__.
+constexpr Function kFunctions[] = {
+    {&kNormalizeJson, normalize_json},
+    {&kDeterministicHash, deterministic_hash},
+    {&kNormalizeAndHash, normalize_and_hash},
+    {&kObjectToStructBytes, object_to_protobuf_struct_bytes},
+    {&kObjectToStructFieldCount, object_to_protobuf_struct_field_count},
+    {&kProcessExportPayloadSig, process_export_payload},
+    {&kProcessExportPayloadPyobjectSig, process_export_payload_pyobject},
+    {&kBuildSpanSig, build_span_proto_bytes_pyobject},
+    {&kBuildExportRequestSig, build_export_spans_request_bytes_pyobject},
+};
+
+// The method records, and their docs: the text signature "name(a, b)" and the
+// "--" line after which the interpreter looks for no more. Made once, at the
+// module's creation, and kept for the process.
+PyMethodDef g_functions[std::size(kFunctions)];
+std::string g_docs[std::size(kFunctions)];
+
+void describe_functions() {
+  for (std::size_t i = 0; i < std::size(kFunctions); ++i) {
+    const Signature& sig = *kFunctions[i].sig;
+    std::string& doc = g_docs[i];
+    doc = sig.function;
+    doc += '(';
+    for (std::size_t p = 0; p < sig.params.size(); ++p) {
+      if (p > 0) doc += ", ";
+      doc += sig.params[p].name;
+    }
+    doc += ")\n--\n\n";
+    g_functions[i] = PyMethodDef{
+        sig.function, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kFunctions[i].entry)),
+        METH_VARARGS | METH_KEYWORDS, doc.c_str()};
+  }
+}
 
 PyModuleDef g_module = {
     PyModuleDef_HEAD_INIT, "quarn_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -345,11 +312,10 @@ bool register_function(PyObject* module, PyObject* module_name, PyMethodDef* def
 
 PyObject* init_module() {
   if (g_created) {
-    PyErr_SetString(PyExc_ImportError,
-                    "PyO3 modules compiled for CPython 3.8 or older may only be initialized once per "
-                    "interpreter process");
+    PyErr_SetString(PyExc_ImportError, msg::kInitTwice);
     return nullptr;
   }
+  describe_functions();
   Ref module = Ref::steal(PyModule_Create2(&g_module, 3));
   if (!module) return nullptr;
   Ref name = Ref::steal(PyModule_GetNameObject(module.get()));

@@ -5,22 +5,22 @@
 #include <optional>
 #include <string_view>
 
-#include "json/arena.h"
-#include "json/buffer.h"
+#include "base/arena.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/hash.h"
-#include "module/error.h"
 #include "payload/process.h"
 
 namespace quarn::payload {
 
 struct ExportPayload {
-  PrintedPayload texts;        // canonical texts: normalized, merged, schema
-  json::HashText value_hash;   // hash of the merged text
-  json::HashText schema_hash;  // hash of the schema text
+  PrintedPayload texts;  // canonical texts: normalized, merged, schema
+  HashText value_hash;   // hash of the merged text
+  HashText schema_hash;  // hash of the schema text
   // The normalized payload, for its Struct encoding (proto/struct.h:
   // measure_json_struct / write_json_struct), which the caller writes
   // straight into its result. It refers to `arena` and to the payload text.
-  json::Arena arena;
+  Arena arena;
   json::JsonValue normalized;
 
   std::string_view normalized_text() const noexcept { return texts.normalized.view(); }

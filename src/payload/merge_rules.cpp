@@ -36,7 +36,7 @@ namespace {
 
 using json::JsonNumber;
 using json::Reader;
-namespace msg = json::msg;
+using json::Step;
 
 void append_uint(std::string& out, std::uint64_t u) {
   char buf[20];
@@ -61,7 +61,7 @@ void append_hex_escape(std::string& out, unsigned c) {
 // `string "..."` with the escaping documented in the header. `s` is valid
 // UTF-8 (the reader only accepts such text).
 void describe_string(std::string& out, std::string_view s) {
-  out += "string \"";
+  out += msg::kFoundString;
   for (std::size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
@@ -89,15 +89,15 @@ void describe_string(std::string& out, std::string_view s) {
 void describe_number(std::string& out, const JsonNumber& n) {
   switch (n.kind) {
     case JsonNumber::Kind::UInt:
-      out += "integer `";
+      out += msg::kFoundInteger;
       append_uint(out, n.u);
       break;
     case JsonNumber::Kind::Int:
-      out += "integer `";
+      out += msg::kFoundInteger;
       append_int(out, n.i);
       break;
     case JsonNumber::Kind::Double: {
-      out += "floating point `";
+      out += msg::kFoundDouble;
       char buf[json::kMaxDoubleText];
       out.append(buf, json::format_double(n.d, buf));
       break;
@@ -113,35 +113,19 @@ class MergesReader {
   bool read(std::vector<SchemaMerges::Entry>& entries) {
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-    if (r_.peek() != '{') return wrong_type(", expected a map");
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() == '}') {
-      r_.advance();
-    } else {
-      for (;;) {
-        if (r_.peek() != '"') return r_.fail_here(msg::kKeyMustBeString);
-        std::string_view name;
-        if (!r_.read_string(scratch_, name)) return false;
-        SchemaMerges::Entry entry{std::string(name), MergeRule{}};
-        if (!read_colon()) return false;
-        if (!read_rule(entry.rule)) return false;
-        entries.push_back(std::move(entry));
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-        char c = r_.peek();
-        if (c == '}') {
-          r_.advance();
-          break;
-        }
-        if (c != ',') return r_.fail_here(msg::kExpectedObjectEnd);
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-        if (r_.peek() == '}') return r_.fail_here(msg::kTrailingComma);
-      }
+    if (r_.peek() != '{') return wrong_type(msg::kExpectedMap);
+    Step step = r_.open(json::kObject);
+    while (step == Step::Element) {
+      if (!r_.at_member_name()) return false;
+      std::string_view name;
+      if (!r_.read_string(scratch_, name)) return false;
+      SchemaMerges::Entry entry{std::string(name), MergeRule{}};
+      if (!r_.read_colon()) return false;
+      if (!read_rule(entry.rule)) return false;
+      entries.push_back(std::move(entry));
+      step = r_.next(json::kObject);
     }
+    if (step == Step::Failed) return false;
     r_.skip_whitespace();
     if (!r_.at_end()) return r_.fail_here(msg::kTrailingChars);
     return true;
@@ -151,16 +135,6 @@ class MergesReader {
 
  private:
   enum Field : unsigned { kEncoding = 0, kDecodedType = 1, kMatchImportance = 2, kUnknown = 3 };
-
-  // After a member name: whitespace, ':', whitespace.
-  bool read_colon() {
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() != ':') return r_.fail_here(msg::kExpectedColon);
-    r_.advance();
-    r_.skip_whitespace();
-    return true;
-  }
 
   // Records "<head><found><tail>" at the current offset.
   [[gnu::cold]] bool fail(std::string_view head, std::string_view found, std::string_view tail) {
@@ -176,14 +150,14 @@ class MergesReader {
   bool wrong_type(std::string_view expected_tail) {
     found_.clear();
     if (!describe_value()) return false;
-    return fail("invalid type: ", found_, expected_tail);
+    return fail(msg::kInvalidType, found_, expected_tail);
   }
 
   // A number already read that an i32 field cannot take.
   bool wrong_number(const char* head, const JsonNumber& n) {
     found_.clear();
     describe_number(found_, n);
-    return fail(head, found_, ", expected i32");
+    return fail(head, found_, msg::kExpectedI32);
   }
 
   // Appends the description of the value at the current byte to `found_`,
@@ -191,19 +165,19 @@ class MergesReader {
   bool describe_value() {
     if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
     switch (r_.peek()) {
-      case '[': found_ += "sequence"; return true;
-      case '{': found_ += "map"; return true;
+      case '[': found_ += msg::kFoundSequence; return true;
+      case '{': found_ += msg::kFoundMap; return true;
       case 'n':
         if (!r_.read_literal("null", 4)) return false;
-        found_ += "null";
+        found_ += msg::kFoundNull;
         return true;
       case 't':
         if (!r_.read_literal("true", 4)) return false;
-        found_ += "boolean `true`";
+        found_ += msg::kFoundTrue;
         return true;
       case 'f':
         if (!r_.read_literal("false", 5)) return false;
-        found_ += "boolean `false`";
+        found_ += msg::kFoundFalse;
         return true;
       case '"': {
         std::string_view s;
@@ -243,20 +217,20 @@ class MergesReader {
       out.reset();
       return true;
     }
-    if (r_.at_end() || !starts_number()) return wrong_type(", expected i32");
+    if (r_.at_end() || !starts_number()) return wrong_type(msg::kExpectedI32);
     JsonNumber n;
     if (!r_.read_number(n)) return false;
     switch (n.kind) {
       case JsonNumber::Kind::UInt:
         if (n.u > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-          return wrong_number("invalid value: ", n);
+          return wrong_number(msg::kInvalidValue, n);
         out = static_cast<std::int32_t>(n.u);
         return true;
       case JsonNumber::Kind::Int:
-        if (n.i < std::numeric_limits<std::int32_t>::min()) return wrong_number("invalid value: ", n);
+        if (n.i < std::numeric_limits<std::int32_t>::min()) return wrong_number(msg::kInvalidValue, n);
         out = static_cast<std::int32_t>(n.i);
         return true;
-      case JsonNumber::Kind::Double: return wrong_number("invalid type: ", n);
+      case JsonNumber::Kind::Double: return wrong_number(msg::kInvalidType, n);
     }
     return true;
   }
@@ -268,7 +242,7 @@ class MergesReader {
       out.reset();
       return true;
     }
-    if (r_.at_end() || !starts_number()) return wrong_type(", expected f64");
+    if (r_.at_end() || !starts_number()) return wrong_type(msg::kExpectedF64);
     JsonNumber n;
     if (!r_.read_number(n)) return false;
     switch (n.kind) {
@@ -308,84 +282,62 @@ class MergesReader {
     char c = r_.peek();
     if (c == '{') return read_rule_object(rule);
     if (c == '[') return read_rule_array(rule);
-    return wrong_type(", expected struct MergeRule");
+    return wrong_type(msg::kExpectedMergeRule);
   }
 
   bool read_rule_object(MergeRule& rule) {
-    r_.advance();
-    r_.skip_whitespace();
-    if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-    if (r_.peek() == '}') {
-      r_.advance();
-      return true;
-    }
+    Step step = r_.open(json::kObject);
     unsigned seen = 0;
-    for (;;) {
-      if (r_.peek() != '"') return r_.fail_here(msg::kKeyMustBeString);
+    while (step == Step::Element) {
+      if (!r_.at_member_name()) return false;
       std::string_view name;
       if (!r_.read_string(scratch_, name)) return false;
       const unsigned field = field_of(name);
       if (field != kUnknown) {
         if (seen & (1u << field)) {
           r_.skip_whitespace();
-          return fail("duplicate field `", field_name(field), "`");
+          return fail(msg::kDuplicateField, field_name(field), "`");
         }
         seen |= 1u << field;
       }
-      if (!read_colon()) return false;
+      if (!r_.read_colon()) return false;
       if (field != kUnknown) {
         if (!read_field(field, rule)) return false;
       } else if (!r_.skip_value()) {
         return false;
       }
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofObject);
-      char c = r_.peek();
-      if (c == '}') {
-        r_.advance();
-        return true;
-      }
-      if (c != ',') return r_.fail_here(msg::kExpectedObjectEnd);
-      r_.advance();
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-      if (r_.peek() == '}') return r_.fail_here(msg::kTrailingComma);
+      step = r_.next(json::kObject);
     }
+    return step == Step::Closed;
   }
 
   // Up to three elements. After the third, only the closing bracket may
   // follow: another element (or anything else) is "trailing characters".
   bool read_rule_array(MergeRule& rule) {
-    r_.advance();
+    Step step = r_.open(json::kList);
+    for (unsigned field = kEncoding; step == Step::Element; ++field) {
+      if (!read_field(field, rule)) return false;
+      if (field == kMatchImportance) return read_rule_array_end();
+      step = r_.next(json::kList);
+    }
+    return step == Step::Closed;
+  }
+
+  // After the third element of a rule array: the closing bracket.
+  bool read_rule_array_end() {
     r_.skip_whitespace();
     if (r_.at_end()) return r_.fail_eof(msg::kEofList);
-    if (r_.peek() == ']') {
+    const char c = r_.peek();
+    if (c == ']') {
       r_.advance();
       return true;
     }
-    for (unsigned field = kEncoding;; ++field) {
-      if (!read_field(field, rule)) return false;
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofList);
-      char c = r_.peek();
-      if (c == ']') {
-        r_.advance();
-        return true;
-      }
-      if (field == kMatchImportance) {
-        if (c != ',') return r_.fail_here(msg::kTrailingChars);
-        r_.advance();
-        r_.skip_whitespace();
-        if (r_.at_end()) return r_.fail_eof(msg::kTrailingChars);
-        if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
-        return r_.fail_here(msg::kTrailingChars);
-      }
-      if (c != ',') return r_.fail_here(msg::kExpectedListEnd);
-      r_.advance();
-      r_.skip_whitespace();
-      if (r_.at_end()) return r_.fail_eof(msg::kEofValue);
-      if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
-    }
+    if (c != ',') return r_.fail_here(msg::kTrailingChars);
+    r_.advance();
+    r_.skip_whitespace();
+    if (r_.at_end()) return r_.fail_eof(msg::kTrailingChars);
+    if (r_.peek() == ']') return r_.fail_here(msg::kTrailingComma);
+    return r_.fail_here(msg::kTrailingChars);
   }
 
   Reader r_;

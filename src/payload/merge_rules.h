@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/error.h"
+#include "base/result.h"
 
 namespace quarn::payload {
 

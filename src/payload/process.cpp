@@ -6,18 +6,16 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/utf8.h"
 #include "json/normalize.h"
 #include "json/parse.h"
 #include "json/print.h"
 #include "payload/base64.h"
-#include "payload/utf8.h"
-#include "proto/struct.h"
 
 namespace quarn::payload {
 
 namespace {
 
-using json::Arena;
 using json::JsonMember;
 using json::JsonValue;
 using json::Kind;
@@ -38,7 +36,7 @@ std::size_t find_from(json::JsonObject ms, std::size_t& from, std::string_view n
 
 // One member's value under its rule. `scratch` holds decoded Base64 bytes and
 // is reused from member to member.
-JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, json::Buffer& scratch) {
+JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, Buffer& scratch) {
   if (rule.encoding == 1 && v.is_string()) {
     std::string_view s = v.as_string();
     char* bytes = scratch.prepare(base64_decoded_capacity(s.size()));
@@ -48,9 +46,8 @@ JsonValue decode_member(JsonValue v, const MergeRule& rule, Arena& arena, json::
   if (rule.decoded_type == 1 && v.is_string()) {
     // Strings of the parsed value may point into `v`'s bytes: those live in
     // the arena or in the payload's own storage.
-    JsonValue parsed;
-    json::ParseError error;
-    if (json::parse_json_raw(v.as_string(), arena, json::StringStorage::Borrow, parsed, error)) v = parsed;
+    Result<JsonValue> parsed = json::parse_json(v.as_string(), arena, json::StringStorage::Borrow);
+    if (parsed) v = *parsed;
   }
   return v;
 }
@@ -149,7 +146,7 @@ class SchemaBuilder {
 
 // `size_hint`: the expected length, reserved up front; the printer grows the
 // buffer past it when needed.
-void print_into(const JsonValue& v, json::Buffer& out, std::size_t size_hint) {
+void print_into(const JsonValue& v, Buffer& out, std::size_t size_hint) {
   out.clear();
   out.reserve(size_hint);
   json::print_json(v, out);
@@ -172,7 +169,7 @@ JsonValue decode_payload_fields(const JsonValue& value, const SchemaMerges& merg
   if (merges.empty() || !value.is_object()) return value;
   json::JsonObject ms = value.members();
   JsonMember* copy = nullptr;  // made on the first change
-  json::Buffer scratch;
+  Buffer scratch;
   std::size_t from = 0;
   // Rules and members are both in ascending name order.
   for (const SchemaMerges::Entry& e : merges) {
@@ -198,7 +195,9 @@ JsonValue derive_schema(const JsonValue& value, const SchemaMerges* merges, Aren
 
 Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               Arena& arena, PrintedPayload* printed, bool encode_struct) {
+                                               Arena& arena, const PayloadOptions& options) {
+  PrintedPayload texts;
+  PrintedPayload* printed = options.texts ? &texts : nullptr;
   // The rules are read first, but a failure to read them is reported only
   // after normalization has succeeded, as the steps' order requires. Knowing
   // them first tells whether decoding can change the payload.
@@ -211,19 +210,17 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
   // printed when that text is wanted: for the caller (`printed`), or as the
   // value hashed when no member can be decoded; otherwise a walk over the
   // doubles does.
-  json::Sha256 normalized_digest;
-  json::Buffer streamed;
-  json::Buffer* text = nullptr;
+  Sha256 normalized_digest;
+  Buffer streamed;
+  Buffer* text = nullptr;
   if (printed != nullptr) {
     text = &printed->normalized;
-    text->clear();
-    text->reserve(128);
+    text->reserve(options.text_size_hint + 128);
   } else if (!may_decode) {
     text = &streamed;
     streamed.reserve(std::size_t{16} * 1024);
-    streamed.set_sink(
-        [](void* h, const char* p, std::size_t n) { static_cast<json::Sha256*>(h)->update(p, n); },
-        &normalized_digest);
+    streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<Sha256*>(h)->update(p, n); },
+                      &normalized_digest);
   }
   JsonValue normalized = payload;
   bool moved = false;
@@ -247,24 +244,22 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
   const JsonValue schema = derive_schema(merged, &rules, arena);
   const bool merged_is_normalized = same_handle(merged, normalized);
 
-  json::HashText value_hash, schema_hash;
+  HashText value_hash, schema_hash;
   if (printed != nullptr) {
     printed->merged_is_normalized = merged_is_normalized;
     if (merged_is_normalized) printed->merged.clear();
     else print_into(merged, printed->merged, printed->normalized.size() + 128);
     // A schema is usually about as long as the payload it describes.
     print_into(schema, printed->schema, printed->normalized.size() + 256);
-    value_hash = json::sha256_hex(printed->merged_text());
-    schema_hash = json::sha256_hex(printed->schema.view());
+    value_hash = sha256_hex(printed->merged_text());
+    schema_hash = sha256_hex(printed->schema.view());
   } else {
     value_hash =
         merged_is_normalized && !may_decode ? normalized_digest.finish() : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 
-  return ProcessedPayload{
-      value_hash, schema_hash, encode_struct ? proto::struct_bytes_from_json(normalized) : json::Buffer(),
-      normalized, merged,      schema};
+  return ProcessedPayload{value_hash, schema_hash, normalized, merged, schema, std::move(texts)};
 }
 
 }  // namespace quarn::payload

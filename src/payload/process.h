@@ -2,9 +2,11 @@
 //
 // From one payload and optional schema merges it produces the normalized
 // payload, the payload with its top-level encoded members decoded by the
-// merge rules (the merged payload), the schema of the merged payload, the
-// hashes of the merged payload and of the schema, and the payload's
-// google.protobuf.Struct bytes.
+// merge rules (the merged payload), the schema of the merged payload, and the
+// hashes of the merged payload and of the schema. The payload's
+// google.protobuf.Struct bytes are the callers' to write (proto/struct.h
+// measure_json_struct / write_json_struct of the normalized payload), straight
+// into their result objects.
 //
 // A schema is an object {"properties":{...},"type":T} with "items" (the schema
 // of an array's first element) for non-empty arrays and, on top-level
@@ -13,33 +15,25 @@
 // 6 object, 7 array.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/hash.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "payload/merge_rules.h"
 
 namespace quarn::payload {
-
-struct ProcessedPayload {
-  json::HashText value_hash;   // hash of merged_payload
-  json::HashText schema_hash;  // hash of schema
-  json::Buffer struct_bytes;   // Struct encoding of normalized_payload (empty unless an object)
-  json::JsonValue normalized_payload;
-  json::JsonValue merged_payload;
-  json::JsonValue schema;
-};
 
 // The canonical texts of the three values of a ProcessedPayload, for callers
 // that return them as text. When decoding changed nothing, the merged text is
 // the normalized text and is not printed twice.
 struct PrintedPayload {
-  json::Buffer normalized;
-  json::Buffer merged;  // empty when `merged_is_normalized`
-  json::Buffer schema;
+  Buffer normalized;
+  Buffer merged;  // empty when `merged_is_normalized`
+  Buffer schema;
   bool merged_is_normalized = false;
 
   std::string_view merged_text() const noexcept {
@@ -47,21 +41,37 @@ struct PrintedPayload {
   }
 };
 
-// Runs normalization, merge rules, member decoding, schema derivation, both
-// hashes and the Struct encoding, in that order; the first failure ends it:
-// a Serialization error when the payload does not read back from its own
-// text, the InvalidJson error of parse_schema_merges for bad rules.
-// `payload`'s storage must live in `arena` or outlive the result; the three
-// values of the result keep their storage in `arena` (and share sub-trees
-// with `payload`). Absent `schema_merges_text` means no rules. With `printed`,
-// the three canonical texts are written there and the hashes are taken over
-// those texts (the same bytes hash_json_value digests).
-// With `encode_struct` false, `struct_bytes` stays empty and the caller
-// encodes `normalized_payload` itself (straight into its result object).
+// What the core computes beside the three values and the two hashes.
+struct PayloadOptions {
+  // Also print the three canonical texts into the result; the hashes are
+  // then taken over those texts. Without it each hash is digested while its
+  // text is printed in pieces, and no text is kept.
+  bool texts = false;
+  // With `texts`: the expected length of the normalized text, reserved up
+  // front.
+  std::size_t text_size_hint = 0;
+};
+
+struct ProcessedPayload {
+  HashText value_hash;   // hash of merged_payload
+  HashText schema_hash;  // hash of schema
+  json::JsonValue normalized_payload;
+  json::JsonValue merged_payload;
+  json::JsonValue schema;
+  PrintedPayload texts;  // empty unless PayloadOptions::texts
+};
+
+// Runs normalization, merge rules, member decoding, schema derivation and
+// both hashes, in that order; the first failure ends it: a Serialization
+// error when the payload does not read back from its own text, the
+// InvalidJson error of parse_schema_merges for bad rules. `payload`'s storage
+// must live in `arena` or outlive the result; the three values of the result
+// keep their storage in `arena` (and share sub-trees with `payload`). Absent
+// `schema_merges_text` means no rules. The hashes are those of the values'
+// canonical texts however they are computed (see PayloadOptions).
 Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
                                                std::optional<std::string_view> schema_merges_text,
-                                               json::Arena& arena, PrintedPayload* printed = nullptr,
-                                               bool encode_struct = true);
+                                               Arena& arena, const PayloadOptions& options = {});
 
 // `value` with the top-level members named by `merges` decoded: a rule with
 // encoding 1 turns a strict Base64 string into its bytes read as lossy UTF-8,
@@ -70,12 +80,11 @@ Result<ProcessedPayload> process_payload_value(const json::JsonValue& payload,
 // members and non-objects are returned as they are. Cannot fail. New storage
 // goes to `arena`; the result shares everything unchanged with `value`, and
 // `value`'s storage must outlive it.
-json::JsonValue decode_payload_fields(const json::JsonValue& value, const SchemaMerges& merges,
-                                      json::Arena& arena);
+json::JsonValue decode_payload_fields(const json::JsonValue& value, const SchemaMerges& merges, Arena& arena);
 
 // The schema of `value`. `merges` (may be null) annotates the properties of a
 // top-level object only. Cannot fail; recurses once per nesting level of
 // `value`. Storage goes to `arena`; member names are shared with `value`.
-json::JsonValue derive_schema(const json::JsonValue& value, const SchemaMerges* merges, json::Arena& arena);
+json::JsonValue derive_schema(const json::JsonValue& value, const SchemaMerges* merges, Arena& arena);
 
 }  // namespace quarn::payload

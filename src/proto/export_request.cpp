@@ -1,19 +1,19 @@
 #include "proto/export_request.h"
 
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 
 namespace quarn::proto {
 
 namespace {
 [[gnu::cold]] ModuleError fail(const DecodeError& e) {
-  return serialization_error("failed to decode span proto bytes: " + e.text());
+  return serialization_error(msg::kSpanDecodeFailed + e.text());
 }
 }  // namespace
 
 Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id,
-                                               std::span<const std::string_view> spans, json::Arena& arena) {
+                                               std::span<const std::string_view> spans, Arena& arena) {
   ExportSpansRequest q;
   q.observable_service_id = observable_service_id;
   q.environment = environment;
@@ -22,9 +22,9 @@ Result<ExportSpansRequest> decode_export_spans(std::string_view observable_servi
   q.spans.reserve(spans.size());
   for (std::string_view bytes : spans) {
     // Spans in written form (those of the span builder) are copied as they are.
-    if (is_canonical_span(bytes)) {
+    if (is_verbatim_span(bytes)) {
       Span copied;
-      copied.canonical_encoding = bytes;
+      copied.verbatim = bytes;
       q.spans.push_back(copied);
       continue;
     }

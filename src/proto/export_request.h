@@ -5,8 +5,8 @@
 #include <span>
 #include <string_view>
 
-#include "json/arena.h"
-#include "module/error.h"
+#include "base/arena.h"
+#include "base/result.h"
 #include "proto/span.h"
 
 namespace quarn::proto {
@@ -15,10 +15,10 @@ namespace quarn::proto {
 // error "failed to decode span proto bytes: " followed by the decoder's
 // text. The request refers to the four texts and to the span bytes, which
 // must outlive it; decoded records live in `arena`. Encode the result with
-// measure_/write_export_spans_request or encode_export_spans_request.
+// measure_export_spans_request and write_export_spans_request.
 Result<ExportSpansRequest> decode_export_spans(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id,
-                                               std::span<const std::string_view> spans, json::Arena& arena);
+                                               std::span<const std::string_view> spans, Arena& arena);
 
 }  // namespace quarn::proto

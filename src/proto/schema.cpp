@@ -31,7 +31,7 @@ std::optional<std::int32_t> int_code(const json::JsonValue& v) noexcept {
   return std::nullopt;
 }
 
-JsonSchema* new_schema(json::Arena& arena) {
+JsonSchema* new_schema(Arena& arena) {
   return ::new (arena.allocate(sizeof(JsonSchema), alignof(JsonSchema))) JsonSchema();
 }
 
@@ -62,7 +62,7 @@ void order_properties(JsonSchema& s) {
 
 class Decoder {
  public:
-  Decoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
+  Decoder(Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
 
   // Fields of a schema at `level`, up to `end`, merged into `s`.
   bool body(WireReader& r, const unsigned char* end, int level, JsonSchema& s) {
@@ -166,14 +166,14 @@ class Decoder {
     scratch_.resize(base);
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   DecodeError& e_;
   std::vector<SchemaProperty> scratch_;
 };
 
 }  // namespace
 
-JsonSchema json_to_json_schema(const json::JsonValue& value, json::Arena& arena) {
+JsonSchema json_to_json_schema(const json::JsonValue& value, Arena& arena) {
   JsonSchema s;
   if (!value.is_object()) return s;
   for (const json::JsonMember& m : value.members()) {
@@ -262,7 +262,7 @@ char* write_schema(const JsonSchema& s, const std::size_t*& cursor, char* out) {
 }
 
 bool decode_schema_body(WireReader& r, const unsigned char* body_end, int level, JsonSchema& schema,
-                        json::Arena& arena, DecodeError& e) {
+                        Arena& arena, DecodeError& e) {
   Decoder d(arena, e);
   return d.body(r, body_end, level, schema);
 }

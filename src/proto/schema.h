@@ -1,6 +1,6 @@
 // JsonSchema: the protocol-buffer form of a value's schema. A plain recursive
 // record whose children (the `items` schema, the `properties` members) live
-// in a json::Arena, built from the schema's JSON form or decoded from bytes,
+// in a Arena, built from the schema's JSON form or decoded from bytes,
 // and written by a two-pass encoder.
 //
 // Properties are kept sorted by name in ascending byte order with unique
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
+#include "base/arena.h"
 #include "json/value.h"
 #include "proto/wire.h"
 
@@ -60,7 +60,7 @@ inline std::span<const SchemaProperty> JsonSchema::members() const noexcept {
 // members. Names refer to the JSON value's storage; children are allocated
 // in `arena`. Recurses once per nesting level: the caller bounds the depth
 // of `value` (the object bridge and the JSON parser both do).
-JsonSchema json_to_json_schema(const json::JsonValue& value, json::Arena& arena);
+JsonSchema json_to_json_schema(const json::JsonValue& value, Arena& arena);
 
 // Two-pass encoding of a schema body. `measure_schema` returns the body's
 // length and records the body length of every schema below it in pre-order
@@ -77,7 +77,7 @@ char* write_schema(const JsonSchema& schema, const std::size_t*& cursor, char* o
 // (the last member of a name wins) throughout the items chain below it.
 // Names refer to the input bytes, which must outlive the result.
 bool decode_schema_body(WireReader& r, const unsigned char* body_end, int level, JsonSchema& schema,
-                        json::Arena& arena, DecodeError& e);
+                        Arena& arena, DecodeError& e);
 void finish_schema(JsonSchema& schema);
 
 }  // namespace quarn::proto

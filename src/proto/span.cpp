@@ -25,12 +25,6 @@ char* put_string(char* out, std::uint32_t field, std::string_view s) noexcept {
   out = write_varint(out, s.size());
   return write_bytes(out, s);
 }
-char* put_optional_string(char* out, std::uint32_t field, const std::optional<std::string_view>& s) noexcept {
-  if (!s) return out;
-  out = write_varint(out, ld(field));
-  out = write_varint(out, s->size());
-  return write_bytes(out, *s);
-}
 char* put_int32(char* out, std::uint32_t field, std::int32_t v) noexcept {
   if (v == 0) return out;
   out = write_varint(out, vi(field));
@@ -43,16 +37,85 @@ char* put_flag(char* out, std::uint32_t field, bool b) noexcept {
   return out;
 }
 
+std::size_t status_body_size(const SpanStatus& s) noexcept {
+  return int32_size(1, s.code) + string_size(2, s.message);
+}
+
 // Timestamp and Duration bodies (seconds: field 1, nanos: field 2).
 template <class T>
 std::size_t time_body_size(const T& t) noexcept {
   return (t.seconds == 0 ? 0 : 1 + varint_size(static_cast<std::uint64_t>(t.seconds))) +
          int32_size(2, t.nanos);
 }
-template <class T>
-char* put_time(char* out, std::uint32_t field, const std::optional<T>& t) noexcept {
+
+std::size_t measure_content(const StructContent& c, std::vector<std::size_t>& sizes) {
+  if (c.verbatim) return c.verbatim->size();
+  return c.json ? measure_json_struct(*c.json, sizes) : measure_struct(c.records, sizes);
+}
+
+// One Span field of each kind (proto/span_fields.h), chosen by its type: the
+// encoded size, with the lengths of nested bodies appended to `sizes`, and
+// the writing, which takes those lengths from `cursor` in the same order.
+using Sizes = std::vector<std::size_t>;
+std::size_t field_size(std::uint32_t f, std::string_view s, Sizes&) noexcept { return string_size(f, s); }
+std::size_t field_size(std::uint32_t f, std::int32_t v, Sizes&) noexcept { return int32_size(f, v); }
+std::size_t field_size(std::uint32_t f, bool b, Sizes&) noexcept { return flag_size(f, b); }
+std::size_t field_size(std::uint32_t f, const std::optional<std::string_view>& s, Sizes&) noexcept {
+  return s ? delimited_size(ld(f), s->size()) : 0;
+}
+std::size_t field_size(std::uint32_t f, const std::optional<StructContent>& c, Sizes& sizes) {
+  return c ? delimited_size(ld(f), measure_content(*c, sizes)) : 0;
+}
+std::size_t field_size(std::uint32_t f, const std::optional<JsonSchema>& s, Sizes& sizes) {
+  return s ? delimited_size(ld(f), measure_schema(*s, sizes)) : 0;
+}
+std::size_t field_size(std::uint32_t f, const std::optional<SpanStatus>& s, Sizes&) noexcept {
+  return s ? delimited_size(ld(f), status_body_size(*s)) : 0;
+}
+template <class Time>  // Timestamp, Duration
+std::size_t field_size(std::uint32_t f, const std::optional<Time>& t, Sizes&) noexcept {
+  return t ? delimited_size(ld(f), time_body_size(*t)) : 0;
+}
+
+using Cursor = const std::size_t*;
+char* put_field(char* out, std::uint32_t f, std::string_view s, Cursor&) noexcept {
+  return put_string(out, f, s);
+}
+char* put_field(char* out, std::uint32_t f, std::int32_t v, Cursor&) noexcept { return put_int32(out, f, v); }
+char* put_field(char* out, std::uint32_t f, bool b, Cursor&) noexcept { return put_flag(out, f, b); }
+char* put_field(char* out, std::uint32_t f, const std::optional<std::string_view>& s, Cursor&) noexcept {
+  if (!s) return out;
+  out = write_varint(out, ld(f));
+  out = write_varint(out, s->size());
+  return write_bytes(out, *s);
+}
+char* put_field(char* out, std::uint32_t f, const std::optional<StructContent>& c, Cursor& cursor) {
+  if (!c) return out;
+  out = write_varint(out, ld(f));
+  if (c->verbatim) {
+    out = write_varint(out, c->verbatim->size());
+    return write_bytes(out, *c->verbatim);
+  }
+  out = write_varint(out, *cursor);
+  return c->json ? write_json_struct(*c->json, cursor, out) : write_struct(c->records, cursor, out);
+}
+char* put_field(char* out, std::uint32_t f, const std::optional<JsonSchema>& s, Cursor& cursor) {
+  if (!s) return out;
+  out = write_varint(out, ld(f));
+  out = write_varint(out, *cursor);
+  return write_schema(*s, cursor, out);
+}
+char* put_field(char* out, std::uint32_t f, const std::optional<SpanStatus>& s, Cursor&) noexcept {
+  if (!s) return out;
+  out = write_varint(out, ld(f));
+  out = write_varint(out, status_body_size(*s));
+  out = put_int32(out, 1, s->code);
+  return put_string(out, 2, s->message);
+}
+template <class Time>  // Timestamp, Duration
+char* put_field(char* out, std::uint32_t f, const std::optional<Time>& t, Cursor&) noexcept {
   if (!t) return out;
-  out = write_varint(out, ld(field));
+  out = write_varint(out, ld(f));
   out = write_varint(out, time_body_size(*t));
   if (t->seconds != 0) {
     *out++ = static_cast<char>(vi(1));
@@ -61,161 +124,41 @@ char* put_time(char* out, std::uint32_t field, const std::optional<T>& t) noexce
   return put_int32(out, 2, t->nanos);
 }
 
-std::size_t status_body_size(const SpanStatus& s) noexcept {
-  return int32_size(1, s.code) + string_size(2, s.message);
-}
-
-std::size_t measure_content(const StructContent& c, std::vector<std::size_t>& sizes) {
-  if (c.canonical) return c.canonical->size();
-  return c.json ? measure_json_struct(*c.json, sizes) : measure_struct(c.records, sizes);
-}
-
 // Body length of a Span; the nested bodies' lengths go to `sizes` in the
 // order write_span_body consumes them.
-std::size_t measure_span_body(const Span& s, std::vector<std::size_t>& sizes) {
-  if (s.canonical_encoding) return s.canonical_encoding->size();
-  std::size_t n = string_size(1, s.trace_id) + string_size(2, s.span_id) + string_size(3, s.parent_span_id) +
-                  string_size(4, s.name) + string_size(5, s.package_name) +
-                  string_size(6, s.instrumentation_name) + string_size(7, s.submodule_name) +
-                  int32_size(8, s.package_type);
-  if (s.input_value) n += delimited_size(ld(9), measure_content(*s.input_value, sizes));
-  if (s.output_value) n += delimited_size(ld(10), measure_content(*s.output_value, sizes));
-  if (s.input_schema) n += delimited_size(ld(11), measure_schema(*s.input_schema, sizes));
-  if (s.output_schema) n += delimited_size(ld(12), measure_schema(*s.output_schema, sizes));
-  n += string_size(13, s.input_schema_hash) + string_size(14, s.output_schema_hash) +
-       string_size(15, s.input_value_hash) + string_size(16, s.output_value_hash) + int32_size(17, s.kind);
-  if (s.status) n += delimited_size(ld(18), status_body_size(*s.status));
-  n += flag_size(19, s.is_pre_app_start);
-  if (s.timestamp) n += delimited_size(ld(20), time_body_size(*s.timestamp));
-  if (s.duration) n += delimited_size(ld(21), time_body_size(*s.duration));
-  n += flag_size(22, s.is_root_span);
-  if (s.metadata) n += delimited_size(ld(23), measure_content(*s.metadata, sizes));
-  if (s.environment) n += delimited_size(ld(24), s.environment->size());
-  if (s.id) n += delimited_size(ld(25), s.id->size());
+std::size_t measure_span_body(const Span& s, Sizes& sizes) {
+  if (s.verbatim) return s.verbatim->size();
+  std::size_t n = 0;
+#define QUARN_SPAN_FIELD(number, member, kind) n += field_size(number, s.member, sizes);
+  QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
   return n;
 }
 
-char* put_content(char* out, std::uint32_t field, const std::optional<StructContent>& c,
-                  const std::size_t*& cursor) {
-  if (!c) return out;
-  out = write_varint(out, ld(field));
-  if (c->canonical) {
-    out = write_varint(out, c->canonical->size());
-    return write_bytes(out, *c->canonical);
-  }
-  out = write_varint(out, *cursor);
-  return c->json ? write_json_struct(*c->json, cursor, out) : write_struct(c->records, cursor, out);
-}
-
-char* put_schema(char* out, std::uint32_t field, const std::optional<JsonSchema>& s,
-                 const std::size_t*& cursor) {
-  if (!s) return out;
-  out = write_varint(out, ld(field));
-  out = write_varint(out, *cursor);
-  return write_schema(*s, cursor, out);
-}
-
-char* write_span_body(const Span& s, const std::size_t*& cursor, char* out) {
-  if (s.canonical_encoding) return write_bytes(out, *s.canonical_encoding);
-  out = put_string(out, 1, s.trace_id);
-  out = put_string(out, 2, s.span_id);
-  out = put_string(out, 3, s.parent_span_id);
-  out = put_string(out, 4, s.name);
-  out = put_string(out, 5, s.package_name);
-  out = put_string(out, 6, s.instrumentation_name);
-  out = put_string(out, 7, s.submodule_name);
-  out = put_int32(out, 8, s.package_type);
-  out = put_content(out, 9, s.input_value, cursor);
-  out = put_content(out, 10, s.output_value, cursor);
-  out = put_schema(out, 11, s.input_schema, cursor);
-  out = put_schema(out, 12, s.output_schema, cursor);
-  out = put_string(out, 13, s.input_schema_hash);
-  out = put_string(out, 14, s.output_schema_hash);
-  out = put_string(out, 15, s.input_value_hash);
-  out = put_string(out, 16, s.output_value_hash);
-  out = put_int32(out, 17, s.kind);
-  if (s.status) {
-    out = write_varint(out, ld(18));
-    out = write_varint(out, status_body_size(*s.status));
-    out = put_int32(out, 1, s.status->code);
-    out = put_string(out, 2, s.status->message);
-  }
-  out = put_flag(out, 19, s.is_pre_app_start);
-  out = put_time(out, 20, s.timestamp);
-  out = put_time(out, 21, s.duration);
-  out = put_flag(out, 22, s.is_root_span);
-  out = put_content(out, 23, s.metadata, cursor);
-  out = put_optional_string(out, 24, s.environment);
-  out = put_optional_string(out, 25, s.id);
+char* write_span_body(const Span& s, Cursor& cursor, char* out) {
+  if (s.verbatim) return write_bytes(out, *s.verbatim);
+#define QUARN_SPAN_FIELD(number, member, kind) out = put_field(out, number, s.member, cursor);
+  QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
   return out;
-}
-
-template <class T>
-json::Buffer encode_whole(const T& msg, Measured (*measure)(const T&),
-                          void (*write)(const T&, const Measured&, char*)) {
-  Measured m = measure(msg);
-  json::Buffer buf;
-  if (m.total == 0) return buf;
-  buf.reserve(m.total);
-  write(msg, m, buf.prepare(m.total));
-  buf.commit(m.total);
-  return buf;
 }
 
 // ---- decoding ----------------------------------------------------------------
 
-constexpr const char* kSpanFieldNames[26] = {
-    "",
-    "trace_id",
-    "span_id",
-    "parent_span_id",
-    "name",
-    "package_name",
-    "instrumentation_name",
-    "submodule_name",
-    "package_type",
-    "input_value",
-    "output_value",
-    "input_schema",
-    "output_schema",
-    "input_schema_hash",
-    "output_schema_hash",
-    "input_value_hash",
-    "output_value_hash",
-    "kind",
-    "status",
-    "is_pre_app_start",
-    "timestamp",
-    "duration",
-    "is_root_span",
-    "metadata",
-    "environment",
-    "id",
-};
-
 class SpanDecoder {
  public:
-  SpanDecoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
+  SpanDecoder(Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
 
   bool span(WireReader& r, Span& s) {
     while (r.p < r.end) {
       std::uint32_t field;
       unsigned wt;
       if (!read_key(r, field, wt, e_)) return false;
-      if (field > 25) {
-        if (!skip_field(r, field, wt, 0, e_)) return false;
-        continue;
-      }
-      if (!span_field(r, field, wt, s)) {
-        e_.within("Span", kSpanFieldNames[field]);
-        return false;
-      }
+      if (!span_field(r, field, wt, s)) return false;
     }
-    if (s.input_value) s.input_value->records = finish_struct(input_value_);
-    if (s.output_value) s.output_value->records = finish_struct(output_value_);
-    if (s.metadata) s.metadata->records = finish_struct(metadata_);
-    if (s.input_schema) finish_schema(*s.input_schema);
-    if (s.output_schema) finish_schema(*s.output_schema);
+#define QUARN_SPAN_FIELD(number, member, kind) finish(s.member, number);
+    QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
     return true;
   }
 
@@ -309,39 +252,56 @@ class SpanDecoder {
     return false;
   }
 
-  bool span_field(WireReader& r, std::uint32_t field, unsigned wt, Span& s) {
-    switch (field) {
-      case 1: return string(r, wt, s.trace_id);
-      case 2: return string(r, wt, s.span_id);
-      case 3: return string(r, wt, s.parent_span_id);
-      case 4: return string(r, wt, s.name);
-      case 5: return string(r, wt, s.package_name);
-      case 6: return string(r, wt, s.instrumentation_name);
-      case 7: return string(r, wt, s.submodule_name);
-      case 8: return int32(r, wt, s.package_type);
-      case 9: return content(r, wt, s.input_value, input_value_);
-      case 10: return content(r, wt, s.output_value, output_value_);
-      case 11: return schema(r, wt, s.input_schema);
-      case 12: return schema(r, wt, s.output_schema);
-      case 13: return string(r, wt, s.input_schema_hash);
-      case 14: return string(r, wt, s.output_schema_hash);
-      case 15: return string(r, wt, s.input_value_hash);
-      case 16: return string(r, wt, s.output_value_hash);
-      case 17: return int32(r, wt, s.kind);
-      case 18: return status(r, wt, s.status);
-      case 19: return flag(r, wt, s.is_pre_app_start);
-      case 20: return time(r, wt, s.timestamp, "Timestamp");
-      case 21: return time(r, wt, s.duration, "Duration");
-      case 22: return flag(r, wt, s.is_root_span);
-      case 23: return content(r, wt, s.metadata, metadata_);
-      case 24: return optional_string(r, wt, s.environment);
-      default: return optional_string(r, wt, s.id);
+  // One field of each kind, chosen by its type; `number` names the field's
+  // Struct draft.
+  bool field(WireReader& r, unsigned wt, std::string_view& out, std::uint32_t) { return string(r, wt, out); }
+  bool field(WireReader& r, unsigned wt, std::int32_t& out, std::uint32_t) { return int32(r, wt, out); }
+  bool field(WireReader& r, unsigned wt, bool& out, std::uint32_t) { return flag(r, wt, out); }
+  bool field(WireReader& r, unsigned wt, std::optional<std::string_view>& out, std::uint32_t) {
+    return optional_string(r, wt, out);
+  }
+  bool field(WireReader& r, unsigned wt, std::optional<StructContent>& c, std::uint32_t number) {
+    return content(r, wt, c, drafts_[number]);
+  }
+  bool field(WireReader& r, unsigned wt, std::optional<JsonSchema>& s, std::uint32_t) {
+    return schema(r, wt, s);
+  }
+  bool field(WireReader& r, unsigned wt, std::optional<SpanStatus>& s, std::uint32_t) {
+    return status(r, wt, s);
+  }
+  bool field(WireReader& r, unsigned wt, std::optional<Timestamp>& t, std::uint32_t) {
+    return time(r, wt, t, "Timestamp");
+  }
+  bool field(WireReader& r, unsigned wt, std::optional<Duration>& d, std::uint32_t) {
+    return time(r, wt, d, "Duration");
+  }
+
+  // After the last field: Struct fields merge their occurrences, schemas
+  // order their properties.
+  template <class T>
+  void finish(T&, std::uint32_t) {}
+  void finish(std::optional<StructContent>& c, std::uint32_t number) {
+    if (c) c->records = finish_struct(drafts_[number]);
+  }
+  void finish(std::optional<JsonSchema>& s, std::uint32_t) {
+    if (s) finish_schema(*s);
+  }
+
+  // A known field, its failure placed in the path as Span.<name>; unknown
+  // fields are skipped.
+  bool span_field(WireReader& r, std::uint32_t number, unsigned wt, Span& s) {
+    switch (number) {
+#define QUARN_SPAN_FIELD(n, member, kind) \
+  case n: return field(r, wt, s.member, n) || within("Span", #member);
+      QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
+      default: return skip_field(r, number, wt, 0, e_);
     }
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   DecodeError& e_;
-  StructDraft input_value_, output_value_, metadata_;
+  StructDraft drafts_[kSpanFieldCount + 1];  // by field number, for the Struct fields
 };
 
 }  // namespace
@@ -394,13 +354,7 @@ void write_export_spans_request(const ExportSpansRequest& request, const Measure
   (void)p;
 }
 
-json::Buffer encode_span(const Span& span) { return encode_whole<Span>(span, measure_span, write_span); }
-
-json::Buffer encode_export_spans_request(const ExportSpansRequest& request) {
-  return encode_whole<ExportSpansRequest>(request, measure_export_spans_request, write_export_spans_request);
-}
-
-Result<Span, DecodeError> decode_span(std::string_view bytes, json::Arena& arena) {
+Result<Span, DecodeError> decode_span(std::string_view bytes, Arena& arena) {
   WireReader r(bytes);
   DecodeError e;
   Span s;

@@ -3,7 +3,7 @@
 //
 // Records do not own their bytes: strings refer to the input that was
 // decoded or to text the caller keeps alive, and Struct and JsonSchema
-// children live in a json::Arena. Encoding is two-pass: `measure_*` computes
+// children live in a Arena. Encoding is two-pass: `measure_*` computes
 // the exact length and the length of every nested body once, in pre-order;
 // `write_*` fills exactly that many bytes.
 #pragma once
@@ -14,11 +14,12 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
-#include "json/buffer.h"
+#include "base/arena.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "proto/schema.h"
+#include "proto/span_fields.h"
 #include "proto/struct.h"
 #include "proto/wire.h"
 
@@ -47,47 +48,53 @@ struct StructContent {
   Struct records;
   std::optional<json::JsonValue> json;  // when set, `records` is not used
   // When set, a Struct encoding already in written form (see
-  // proto/canonical.h), copied as it is; `records` and `json` are not used.
-  std::optional<std::string_view> canonical;
+  // proto/verbatim.h), copied as it is; `records` and `json` are not used.
+  std::optional<std::string_view> verbatim;
 
   static StructContent from_json(const json::JsonValue& v) {
     return StructContent{Struct{}, v, std::nullopt};
   }
-  static StructContent from_canonical(std::string_view bytes) {
+  static StructContent from_verbatim(std::string_view bytes) {
     return StructContent{Struct{}, std::nullopt, bytes};
   }
 };
 
+// The C++ type of each kind of Span field (proto/span_fields.h). Scalars are
+// absent when empty, 0 or false; the others carry presence.
+namespace span_field {
+using string = std::string_view;
+using code = std::int32_t;
+using flag = bool;
+using value = std::optional<StructContent>;
+using schema = std::optional<JsonSchema>;
+using status = std::optional<SpanStatus>;
+using timestamp = std::optional<Timestamp>;
+using duration = std::optional<Duration>;
+using opt_string = std::optional<std::string_view>;
+}  // namespace span_field
+
+// The Span message: one member per row of QUARN_SPAN_FIELDS, in field order.
 struct Span {
-  std::string_view trace_id;
-  std::string_view span_id;
-  std::string_view parent_span_id;
-  std::string_view name;
-  std::string_view package_name;
-  std::string_view instrumentation_name;
-  std::string_view submodule_name;
-  std::int32_t package_type = 0;
-  std::optional<StructContent> input_value;
-  std::optional<StructContent> output_value;
-  std::optional<JsonSchema> input_schema;
-  std::optional<JsonSchema> output_schema;
-  std::string_view input_schema_hash;
-  std::string_view output_schema_hash;
-  std::string_view input_value_hash;
-  std::string_view output_value_hash;
-  std::int32_t kind = 0;
-  std::optional<SpanStatus> status;
-  bool is_pre_app_start = false;
-  std::optional<Timestamp> timestamp;
-  std::optional<Duration> duration;
-  bool is_root_span = false;
-  std::optional<StructContent> metadata;
-  std::optional<std::string_view> environment;
-  std::optional<std::string_view> id;
+#define QUARN_SPAN_FIELD(number, member, kind) span_field::kind member{};
+  QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
   // When set, the whole Span as bytes already in written form (see
-  // proto/canonical.h): the encoder copies them and ignores the fields.
-  std::optional<std::string_view> canonical_encoding;
+  // proto/verbatim.h): the encoder copies them and ignores the fields.
+  std::optional<std::string_view> verbatim;
 };
+
+// Fields are numbered 1 to kSpanFieldCount, in the table's order.
+#define QUARN_SPAN_FIELD(number, member, kind) +1  // NOLINT(bugprone-macro-parentheses): a term of a sum
+inline constexpr std::uint32_t kSpanFieldCount = 0 QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD);
+#undef QUARN_SPAN_FIELD
+static_assert([] {
+  std::uint32_t next = 1;
+  bool in_order = true;
+#define QUARN_SPAN_FIELD(number, member, kind) in_order = in_order && (number) == next++;
+  QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
+  return in_order;
+}());
 
 struct ExportSpansRequest {
   std::string_view observable_service_id;
@@ -112,15 +119,11 @@ void write_span(const Span& span, const Measured& m, char* out);
 Measured measure_export_spans_request(const ExportSpansRequest& request);
 void write_export_spans_request(const ExportSpansRequest& request, const Measured& m, char* out);
 
-// The same into one buffer allocated at the exact length.
-json::Buffer encode_span(const Span& span);
-json::Buffer encode_export_spans_request(const ExportSpansRequest& request);
-
 // Decodes a whole input as a Span (level 0), starting from the default Span:
 // fields in any order, a later string replaces an earlier one, repeated
 // message fields merge, unknown fields and groups are skipped, nesting is
 // limited to 100 levels. Strings refer to `bytes`, which must outlive the
 // result; Struct and schema children are allocated in `arena`.
-Result<Span, DecodeError> decode_span(std::string_view bytes, json::Arena& arena);
+Result<Span, DecodeError> decode_span(std::string_view bytes, Arena& arena);
 
 }  // namespace quarn::proto

@@ -9,43 +9,45 @@
 #include <string_view>
 #include <variant>
 
-#include "json/arena.h"
+#include "base/arena.h"
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "proto/span.h"
+#include "proto/span_fields.h"
 
 namespace quarn::proto {
 
+// The kinds of the builder's arguments (proto/span_fields.h).
+enum class SpanArgumentKind : std::uint8_t { text, opt_text, int32, int64, flag, json, opt_json, opt_bytes };
+
+// The C++ type of each kind.
+namespace span_argument {
+using text = std::string_view;
+using opt_text = std::optional<std::string_view>;  // absent for None
+using int32 = std::int32_t;
+using int64 = std::int64_t;
+using flag = bool;
+using json = quarn::json::JsonValue;                     // JSON null for None
+using opt_json = std::optional<quarn::json::JsonValue>;  // absent for None
+using opt_bytes = std::optional<std::string_view>;       // finished Struct bytes, absent for None
+}  // namespace span_argument
+
+// The builder's arguments: one member per row of QUARN_SPAN_ARGUMENTS.
 struct SpanArguments {
-  std::string_view trace_id;
-  std::string_view span_id;
-  std::string_view parent_span_id;
-  std::string_view name;
-  std::string_view package_name;
-  std::string_view instrumentation_name;
-  std::string_view submodule_name;
-  std::int32_t package_type = 0;
-  std::optional<std::string_view> environment;
-  std::int32_t kind = 0;
-  json::JsonValue input_schema;  // JSON null for None
-  json::JsonValue output_schema;
-  std::string_view input_schema_hash;
-  std::string_view output_schema_hash;
-  std::string_view input_value_hash;
-  std::string_view output_value_hash;
-  std::int32_t status_code = 0;
-  std::string_view status_message;
-  bool is_pre_app_start = false;
-  bool is_root_span = false;
-  std::int64_t timestamp_seconds = 0;
-  std::int32_t timestamp_nanos = 0;
-  std::int64_t duration_seconds = 0;
-  std::int32_t duration_nanos = 0;
-  std::optional<json::JsonValue> metadata;  // absent for None
-  std::optional<json::JsonValue> input_value;
-  std::optional<json::JsonValue> output_value;
-  std::optional<std::string_view> input_value_struct_bytes;  // finished Struct bytes, absent for None
-  std::optional<std::string_view> output_value_struct_bytes;
+#define QUARN_SPAN_ARGUMENT(member, kind, use) span_argument::kind member{};
+  QUARN_SPAN_ARGUMENTS(QUARN_SPAN_ARGUMENT)
+#undef QUARN_SPAN_ARGUMENT
+};
+
+// Name and kind of each argument, in parameter order.
+struct SpanArgument {
+  const char* name;
+  SpanArgumentKind kind;
+};
+inline constexpr SpanArgument kSpanArguments[] = {
+#define QUARN_SPAN_ARGUMENT(member, kind, use) {#member, SpanArgumentKind::kind},
+    QUARN_SPAN_ARGUMENTS(QUARN_SPAN_ARGUMENT)
+#undef QUARN_SPAN_ARGUMENT
 };
 
 // A classification code out of range: raised as ValueError with `message`
@@ -62,6 +64,6 @@ using SpanBuildError = std::variant<InvalidEnum, ModuleError>;
 // and fills the Span. Every message field is present; `id` is absent. The
 // Span refers to the arguments' strings, JSON values and bytes, which must
 // outlive it; decoded records live in `arena`.
-Result<Span, SpanBuildError> build_span(const SpanArguments& args, json::Arena& arena);
+Result<Span, SpanBuildError> build_span(const SpanArguments& args, Arena& arena);
 
 }  // namespace quarn::proto

@@ -189,22 +189,6 @@ char* write_struct_t(const typename N::StructNode& s, const std::size_t*& cursor
   return out;
 }
 
-template <class N>
-json::Buffer encode_t(const typename N::StructNode& s) {
-  std::vector<std::size_t> sizes;
-  sizes.reserve(32);
-  std::size_t total = measure_struct_t<N>(s, sizes);
-  json::Buffer buf;
-  if (total == 0) return buf;
-  buf.reserve(total);
-  const std::size_t* cursor = sizes.data();
-  char* end = write_struct_t<N>(s, cursor, buf.prepare(total));
-  assert(static_cast<std::size_t>(end - buf.data()) == total);
-  (void)end;
-  buf.commit(total);
-  return buf;
-}
-
 // ---- decoding ------------------------------------------------------------------
 
 // A ListValue being decoded from one or more bodies (repeated list_value
@@ -227,7 +211,7 @@ struct OpenValue {
 // the first batch is stored at its exact size, later ones grow the array
 // geometrically, so appends cost amortised constant time per item.
 template <class T>
-void append_items(json::Arena& arena, T*& data, std::size_t& size, std::size_t& capacity, const T* src,
+void append_items(Arena& arena, T*& data, std::size_t& size, std::size_t& capacity, const T* src,
                   std::size_t n) {
   if (n == 0) return;
   if (size + n > capacity) {
@@ -243,7 +227,7 @@ void append_items(json::Arena& arena, T*& data, std::size_t& size, std::size_t& 
 
 class Decoder {
  public:
-  Decoder(json::Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
+  Decoder(Arena& arena, DecodeError& e) : arena_(arena), e_(e) {}
 
   bool struct_body(WireReader& r, const unsigned char* end, int level, StructDraft& st) {
     const std::size_t base = fields_.size();
@@ -409,7 +393,7 @@ class Decoder {
     fields_.resize(base);
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   DecodeError& e_;
   std::vector<StructField> fields_;
   std::vector<Value> values_;
@@ -417,7 +401,7 @@ class Decoder {
 
 }  // namespace
 
-Value json_to_protobuf_value(const json::JsonValue& v, json::Arena& arena) {
+Value json_to_protobuf_value(const json::JsonValue& v, Arena& arena) {
   Value out;
   switch (v.kind()) {
     case json::Kind::Null:
@@ -454,7 +438,7 @@ Value json_to_protobuf_value(const json::JsonValue& v, json::Arena& arena) {
   return out;
 }
 
-Struct json_to_protobuf_struct(const json::JsonValue& v, json::Arena& arena) {
+Struct json_to_protobuf_struct(const json::JsonValue& v, Arena& arena) {
   if (!v.is_object() || v.size() == 0) return Struct{};
   StructField* fields = arena.allocate_array<StructField>(v.size());
   std::size_t i = 0;
@@ -472,7 +456,6 @@ std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes) {
 char* write_struct(const Struct& st, const std::size_t*& cursor, char* out) {
   return write_struct_t<RecordNodes>(st, cursor, out);
 }
-json::Buffer encode_protobuf_struct(const Struct& st) { return encode_t<RecordNodes>(st); }
 
 std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes) {
   if (!object.is_object()) {
@@ -488,13 +471,8 @@ char* write_json_struct(const json::JsonValue& object, const std::size_t*& curso
   }
   return write_struct_t<JsonNodes>(object, cursor, out);
 }
-json::Buffer struct_bytes_from_json(const json::JsonValue& value) {
-  if (!value.is_object()) return json::Buffer();
-  return encode_t<JsonNodes>(value);
-}
-
 bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, StructDraft& draft,
-                        json::Arena& arena, DecodeError& e) {
+                        Arena& arena, DecodeError& e) {
   Decoder d(arena, e);
   return d.struct_body(r, body_end, level, draft);
 }
@@ -514,7 +492,7 @@ Struct finish_struct(StructDraft& d) {
   return Struct{d.data, d.size};
 }
 
-Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json::Arena& arena) {
+Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, Arena& arena) {
   WireReader r(bytes);
   DecodeError e;
   StructDraft draft;
@@ -522,15 +500,8 @@ Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json:
   return finish_struct(draft);
 }
 
-Result<json::Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json) {
-  json::Arena arena(payload_json.size() + 256);
-  Result<json::JsonValue> v = json::parse_normalized(payload_json, arena);
-  if (!v) return std::move(v).error();
-  return struct_bytes_from_json(*v);
-}
-
 Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json) {
-  json::Arena arena(payload_json.size() + 256);
+  Arena arena(payload_json.size() + 256);
   Result<json::JsonValue> v = json::parse_normalized(payload_json, arena);
   if (!v) return std::move(v).error();
   return static_cast<std::uint32_t>(v->is_object() ? v->size() : 0);

@@ -1,7 +1,7 @@
 // google.protobuf.Struct, Value and ListValue: conversion from JSON values,
 // exactly sized encoding, and decoding of untrusted bytes.
 //
-// Records live in a json::Arena, like JSON values. A Struct's fields are kept
+// Records live in a Arena, like JSON values. A Struct's fields are kept
 // sorted by key in ascending byte order with unique keys, so encoding and
 // counting see them in that order. A decoded Value may hold no kind at all;
 // values converted from JSON always hold one.
@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
-#include "json/buffer.h"
+#include "base/arena.h"
+#include "base/buffer.h"
+#include "base/result.h"
 #include "json/value.h"
-#include "module/error.h"
 #include "proto/wire.h"
 
 namespace quarn::proto {
@@ -64,10 +64,10 @@ inline std::span<const Value> ListValue::values() const noexcept { return {data,
 
 // JSON object -> Struct (one field per member); any other JSON value gives an
 // empty Struct. Strings are not copied: they refer to the JSON value's storage.
-Struct json_to_protobuf_struct(const json::JsonValue& value, json::Arena& arena);
+Struct json_to_protobuf_struct(const json::JsonValue& value, Arena& arena);
 // JSON value -> Value: null -> null_value 0, booleans, numbers as the nearest
 // double, strings, arrays -> list_value, objects -> struct_value.
-Value json_to_protobuf_value(const json::JsonValue& value, json::Arena& arena);
+Value json_to_protobuf_value(const json::JsonValue& value, Arena& arena);
 
 // Two-pass encoding. `measure_struct` computes the encoded length of the
 // Struct's body and records the lengths of nested bodies in `sizes` (in the
@@ -77,12 +77,9 @@ Value json_to_protobuf_value(const json::JsonValue& value, json::Arena& arena);
 std::size_t measure_struct(const Struct& st, std::vector<std::size_t>& sizes);
 char* write_struct(const Struct& st, const std::size_t*& cursor, char* out);
 
-// The encoding of a Struct, in one buffer allocated at its exact size.
-json::Buffer encode_protobuf_struct(const Struct& st);
-
-// encode_protobuf_struct(json_to_protobuf_struct(value)) without building
-// the records: the JSON object is encoded directly (empty for non-objects).
-json::Buffer struct_bytes_from_json(const json::JsonValue& value);
+// The same for the Struct that json_to_protobuf_struct(value) gives, without
+// building the records: the JSON object is encoded directly (nothing for a
+// non-object).
 std::size_t measure_json_struct(const json::JsonValue& object, std::vector<std::size_t>& sizes);
 char* write_json_struct(const json::JsonValue& object, const std::size_t*& cursor, char* out);
 
@@ -101,17 +98,17 @@ struct StructDraft {
 // `draft`. `level` is the nesting level of the Struct itself. Strings refer
 // to the input bytes, which must outlive the result.
 bool decode_struct_body(WireReader& r, const unsigned char* body_end, int level, StructDraft& draft,
-                        json::Arena& arena, DecodeError& e);
+                        Arena& arena, DecodeError& e);
 // The merged Struct: entries sorted by key, the last entry of a key winning.
 Struct finish_struct(StructDraft& draft);
 
 // Decodes a whole input as a Struct (level 0). Unknown fields are skipped; a
 // missing key is the empty key, a missing value a Value with no kind.
-Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, json::Arena& arena);
+Result<Struct, DecodeError> decode_protobuf_struct(std::string_view bytes, Arena& arena);
 
-// The bodies of the two module functions: parse, normalize, convert, then
-// encode or count. InvalidJson / Serialization errors as the parser gives them.
-Result<json::Buffer> object_to_protobuf_struct_bytes(std::string_view payload_json);
+// The body of object_to_protobuf_struct_field_count: parse, normalize, count
+// the top-level members. InvalidJson / Serialization errors as the parser
+// gives them.
 Result<std::uint32_t> object_to_protobuf_struct_field_count(std::string_view payload_json);
 
 }  // namespace quarn::proto

@@ -2,6 +2,9 @@
 
 #include <bit>
 
+#include "base/messages.h"
+#include "base/utf8.h"
+
 namespace quarn::proto {
 
 namespace {
@@ -18,7 +21,7 @@ const char* wire_type_name(unsigned t) {
 }  // namespace
 
 std::string DecodeError::text() const {
-  std::string out = "failed to decode Protobuf message: ";
+  std::string out = msg::kDecodeFailed;
   out += path;
   out += reason;
   return out;
@@ -32,33 +35,33 @@ bool fail(DecodeError& e, std::string reason) {
 bool read_varint_slow(WireReader& r, std::uint64_t& out, DecodeError& e) {
   std::uint64_t v = 0;
   for (int i = 0; i < 10; ++i) {
-    if (r.p == r.end) return fail(e, "invalid varint");
+    if (r.p == r.end) return fail(e, msg::kInvalidVarint);
     unsigned b = *r.p++;
-    if (i == 9 && b > 1) return fail(e, "invalid varint");
+    if (i == 9 && b > 1) return fail(e, msg::kInvalidVarint);
     v |= static_cast<std::uint64_t>(b & 0x7F) << (7 * i);
     if (b < 0x80) {
       out = v;
       return true;
     }
   }
-  return fail(e, "invalid varint");
+  return fail(e, msg::kInvalidVarint);
 }
 
 bool read_key(WireReader& r, std::uint32_t& field, unsigned& wire_type, DecodeError& e) {
   std::uint64_t key;
   if (!read_varint(r, key, e)) return false;
-  if (key > 0xFFFFFFFFull) return fail(e, "invalid key value: " + std::to_string(key));
+  if (key > 0xFFFFFFFFull) return fail(e, msg::kInvalidKey + std::to_string(key));
   wire_type = static_cast<unsigned>(key & 7);
-  if (wire_type > 5) return fail(e, "invalid wire type value: " + std::to_string(wire_type));
+  if (wire_type > 5) return fail(e, msg::kInvalidWireTypeValue + std::to_string(wire_type));
   field = static_cast<std::uint32_t>(key >> 3);
-  if (field == 0) return fail(e, "invalid tag value: 0");
+  if (field == 0) return fail(e, msg::kInvalidTag);
   return true;
 }
 
 bool read_length(WireReader& r, std::size_t& len, DecodeError& e) {
   std::uint64_t v;
   if (!read_varint(r, v, e)) return false;
-  if (v > r.remaining()) return fail(e, "buffer underflow");
+  if (v > r.remaining()) return fail(e, msg::kBufferUnderflow);
   len = static_cast<std::size_t>(v);
   return true;
 }
@@ -66,14 +69,15 @@ bool read_length(WireReader& r, std::size_t& len, DecodeError& e) {
 bool read_string(WireReader& r, std::string_view& out, DecodeError& e) {
   std::size_t len;
   if (!read_length(r, len, e)) return false;
-  if (!is_valid_utf8(r.p, len)) return fail(e, "invalid string value: data is not UTF-8 encoded");
+  if (!is_valid_utf8(std::string_view(reinterpret_cast<const char*>(r.p), len)))
+    return fail(e, msg::kNotUtf8);
   out = std::string_view(reinterpret_cast<const char*>(r.p), len);
   r.p += len;
   return true;
 }
 
 bool read_fixed64(WireReader& r, double& out, DecodeError& e) {
-  if (r.remaining() < 8) return fail(e, "buffer underflow");
+  if (r.remaining() < 8) return fail(e, msg::kBufferUnderflow);
   std::uint64_t bits = 0;
   for (int i = 0; i < 8; ++i) bits |= static_cast<std::uint64_t>(r.p[i]) << (8 * i);
   r.p += 8;
@@ -82,7 +86,7 @@ bool read_fixed64(WireReader& r, double& out, DecodeError& e) {
 }
 
 bool fail_wire_type(unsigned found, WireType expected, DecodeError& e) {
-  std::string reason = "invalid wire type: ";
+  std::string reason = msg::kInvalidWireType;
   reason += wire_type_name(found);
   reason += " (expected ";
   reason += wire_type_name(expected);
@@ -91,18 +95,18 @@ bool fail_wire_type(unsigned found, WireType expected, DecodeError& e) {
 }
 
 bool skip_field(WireReader& r, std::uint32_t field, unsigned wire_type, int level, DecodeError& e) {
-  if (level >= kRecursionLimit) return fail(e, "recursion limit reached");
+  if (level >= kRecursionLimit) return fail(e, msg::kWireRecursionLimit);
   switch (wire_type) {
     case kVarint: {
       std::uint64_t v;
       return read_varint(r, v, e);
     }
     case kSixtyFourBit:
-      if (r.remaining() < 8) return fail(e, "buffer underflow");
+      if (r.remaining() < 8) return fail(e, msg::kBufferUnderflow);
       r.p += 8;
       return true;
     case kThirtyTwoBit:
-      if (r.remaining() < 4) return fail(e, "buffer underflow");
+      if (r.remaining() < 4) return fail(e, msg::kBufferUnderflow);
       r.p += 4;
       return true;
     case kLengthDelimited: {
@@ -117,62 +121,21 @@ bool skip_field(WireReader& r, std::uint32_t field, unsigned wire_type, int leve
         unsigned inner_type;
         if (!read_key(r, inner, inner_type, e)) return false;
         if (inner_type == kEndGroup) {
-          if (inner != field) return fail(e, "unexpected end group tag");
+          if (inner != field) return fail(e, msg::kUnexpectedEndGroup);
           return true;
         }
         if (!skip_field(r, inner, inner_type, level + 1, e)) return false;
       }
     default:  // an end-group key outside any group
-      return fail(e, "unexpected end group tag");
+      return fail(e, msg::kUnexpectedEndGroup);
   }
 }
 
 bool enter_message(WireReader& r, int level, const unsigned char*& body_end, DecodeError& e) {
-  if (level + 1 > kRecursionLimit) return fail(e, "recursion limit reached");
+  if (level + 1 > kRecursionLimit) return fail(e, msg::kWireRecursionLimit);
   std::size_t len;
   if (!read_length(r, len, e)) return false;
   body_end = r.p + len;
-  return true;
-}
-
-bool is_valid_utf8(const unsigned char* p, std::size_t n) noexcept {
-  const unsigned char* end = p + n;
-  while (p < end) {
-    // ASCII runs eight bytes at a time.
-    if (end - p >= 8) {
-      std::uint64_t v;
-      std::memcpy(&v, p, 8);
-      if ((v & 0x8080808080808080ull) == 0) {
-        p += 8;
-        continue;
-      }
-    }
-    unsigned c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t need;
-    unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) <= need) return false;
-    if (p[1] < lo || p[1] > hi) return false;
-    for (std::size_t i = 2; i <= need; ++i)
-      if ((p[i] & 0xC0) != 0x80) return false;
-    p += need + 1;
-  }
   return true;
 }
 

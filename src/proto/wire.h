@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
+
 namespace quarn::proto {
 
 enum WireType : unsigned {
@@ -146,9 +148,7 @@ bool skip_field(WireReader& r, std::uint32_t field, unsigned wire_type, int leve
 bool enter_message(WireReader& r, int level, const unsigned char*& body_end, DecodeError& e);
 // Ends it: the fields must have stopped exactly at `body_end`.
 inline bool leave_message(const WireReader& r, const unsigned char* body_end, DecodeError& e) {
-  return r.p == body_end || fail(e, "delimited length exceeded");
+  return r.p == body_end || fail(e, msg::kDelimitedExceeded);
 }
-
-bool is_valid_utf8(const unsigned char* p, std::size_t n) noexcept;
 
 }  // namespace quarn::proto

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "module/frame.h"
 #include "proto/struct.h"
+#include "pybridge/pytype.h"
 
 namespace quarn::pybridge {
 
@@ -18,10 +18,9 @@ namespace {
 using json::JsonMember;
 using json::JsonValue;
 
-constexpr const char* kUnsupported = "unsupported value type for Rust export payload processing";
-constexpr const char* kTooDeep = "maximum nesting depth of 512 exceeded while converting a Python object";
-constexpr const char* kApiFailed = "Python API call failed";
-static_assert(kMaxNestingDepth == 512, "kTooDeep names the bound");
+using msg::kApiFailed;
+using msg::kUnsupportedValue;
+static_assert(kMaxNestingDepth == 512, "msg::kObjectTooDeep names the bound");
 
 JsonValue from_double(double d) noexcept { return std::isfinite(d) ? JsonValue::dbl(d) : JsonValue::null(); }
 
@@ -35,7 +34,7 @@ bool has_slot(PyTypeObject* type, int slot) { return PyType_GetSlot(type, slot) 
 // container), the tuple itself for tuple elements (tuples never change).
 class ToJson {
  public:
-  ToJson(json::Arena& arena, std::vector<Ref>* keep) : arena_(arena), keep_(keep) {}
+  ToJson(Arena& arena, std::vector<Ref>* keep) : arena_(arena), keep_(keep) {}
 
   // `depth` counts the containers around `obj`.
   bool convert(PyObject* obj, int depth, JsonValue& out) {
@@ -79,7 +78,7 @@ class ToJson {
 
   [[gnu::cold, gnu::noinline]] bool bad_key(PyObject* key) {
     Ref held = Ref::borrow(key);  // reading the type name may run code
-    failure_ = PyFailure::type_error("'" + frame::type_name(held.get()) + "' object cannot be cast as 'str'");
+    failure_ = PyFailure::type_error("'" + type_name(held.get()) + msg::kKeyNotStr);
     return false;
   }
 
@@ -90,7 +89,7 @@ class ToJson {
     if (utf8 == nullptr) [[unlikely]] {
       // A lone surrogate: no test but the string test takes a str.
       PyErr_Clear();
-      return fail(PyFailure::Kind::TypeError, kUnsupported);
+      return fail(PyFailure::Kind::TypeError, kUnsupportedValue);
     }
     out = JsonValue::string_ref(text(obj, std::string_view(utf8, static_cast<std::size_t>(len))));
     return true;
@@ -111,7 +110,7 @@ class ToJson {
     double d = PyLong_AsDouble(obj);
     if (d == -1.0 && PyErr_Occurred()) {
       PyErr_Clear();
-      return fail(PyFailure::Kind::TypeError, kUnsupported);
+      return fail(PyFailure::Kind::TypeError, kUnsupportedValue);
     }
     out = JsonValue::dbl(d);
     return true;
@@ -119,7 +118,7 @@ class ToJson {
 
   [[gnu::noinline]] bool list(PyObject* obj, int depth, JsonValue& out) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
-      return fail(PyFailure::Kind::RecursionError, kTooDeep);
+      return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     const Py_ssize_t n = PyList_Size(obj);
     JsonValue* elems = n > 0 ? arena_.allocate_array<JsonValue>(static_cast<std::size_t>(n)) : nullptr;
     Py_ssize_t i = 0;
@@ -134,7 +133,7 @@ class ToJson {
 
   [[gnu::noinline]] bool tuple(PyObject* obj, int depth, JsonValue& out) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
-      return fail(PyFailure::Kind::RecursionError, kTooDeep);
+      return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     const Py_ssize_t n = PyTuple_Size(obj);
     JsonValue* elems = n > 0 ? arena_.allocate_array<JsonValue>(static_cast<std::size_t>(n)) : nullptr;
     for (Py_ssize_t i = 0; i < n; ++i)
@@ -147,16 +146,16 @@ class ToJson {
   // called), checking before every step that hooks have not changed it.
   [[gnu::noinline]] bool dict(PyObject* obj, int depth, JsonValue& out) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
-      return fail(PyFailure::Kind::RecursionError, kTooDeep);
+      return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     const Py_ssize_t size = PyDict_Size(obj);
     const std::size_t base = members_.size();
     Py_ssize_t pos = 0, seen = 0;
     PyObject *key, *value;
     for (;;) {
       if (PyDict_Size(obj) != size) [[unlikely]]
-        return fail(PyFailure::Kind::Panic, "dictionary changed size during iteration");
+        return fail(PyFailure::Kind::Panic, msg::kDictChangedSize);
       if (seen > size) [[unlikely]]
-        return fail(PyFailure::Kind::Panic, "dictionary keys changed during iteration");
+        return fail(PyFailure::Kind::Panic, msg::kDictKeysChanged);
       if (!PyDict_Next(obj, &pos, &key, &value)) break;
       ++seen;
       JsonMember m;
@@ -195,8 +194,8 @@ class ToJson {
   // A hook's failure only ends its own test.
   [[gnu::cold, gnu::noinline]] bool other(PyObject* obj, int depth, JsonValue& out) {
     PyTypeObject* type = Py_TYPE(obj);
-    if (frame::is_numpy_bool(obj)) {
-      int b = frame::numpy_bool_value(obj);
+    if (is_numpy_bool(obj)) {
+      int b = numpy_bool_value(obj);
       if (b >= 0) {
         out = JsonValue::boolean(b == 1);
         return true;
@@ -233,10 +232,10 @@ class ToJson {
     if (PyList_Check(obj)) return list(obj, depth, out);
     if (PyTuple_Check(obj)) return tuple(obj, depth, out);
     if (PyDict_Check(obj)) return dict(obj, depth, out);
-    return fail(PyFailure::Kind::TypeError, kUnsupported);
+    return fail(PyFailure::Kind::TypeError, kUnsupportedValue);
   }
 
-  json::Arena& arena_;
+  Arena& arena_;
   std::vector<Ref>* keep_;
   std::vector<JsonMember> members_;  // scratch for the dicts being walked, innermost last
   PyFailure failure_ = PyFailure::pending();
@@ -387,7 +386,7 @@ struct PyBuilder::State {
   // each element: building may collect garbage, whose finalizers can run.
   [[gnu::noinline]] Ref list(const JsonValue& v, PyObject* like, int depth) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
-      return fail(PyFailure::Kind::RecursionError, kTooDeep);
+      return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     auto elems = v.elements();
     Ref out = made(PyList_New(static_cast<Py_ssize_t>(elems.size())));
     if (!out) return out;
@@ -442,7 +441,7 @@ struct PyBuilder::State {
   // its key object and the object to compare its value with.
   [[gnu::noinline]] Ref dict(const JsonValue& v, PyObject* like, int depth) {
     if (depth >= kMaxNestingDepth) [[unlikely]]
-      return fail(PyFailure::Kind::RecursionError, kTooDeep);
+      return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     json::JsonObject ms = v.members();
     const std::size_t base = likes.size();
     if (like != nullptr && Py_TYPE(like) == &PyDict_Type && !ms.empty()) match(ms, like);
@@ -524,14 +523,12 @@ PyResult<Ref> PyBuilder::build(const json::JsonValue& value, PyObject* like) {
   return out;
 }
 
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena, std::vector<Ref>* keep) {
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vector<Ref>* keep) {
   ToJson walk(arena, keep);
   JsonValue out;
   if (!walk.convert(obj, 0, out)) return walk.take_failure();
   return out;
 }
-
-PyResult<Ref> json_to_pyobject(const json::JsonValue& value) { return PyBuilder().build(value); }
 
 PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj) {
   if (obj == nullptr || obj == Py_None) return std::optional<std::string_view>();
@@ -539,7 +536,7 @@ PyResult<std::optional<std::string_view>> extract_optional_bytes(PyObject* obj) 
   Py_ssize_t len = 0;
   if (!PyBytes_Check(obj) || PyBytes_AsStringAndSize(obj, &data, &len) < 0) [[unlikely]] {
     PyErr_Clear();
-    return PyFailure::type_error("expected bytes or None");
+    return PyFailure::type_error(msg::kExpectedBytes);
   }
   return std::optional<std::string_view>(std::string_view(data, static_cast<std::size_t>(len)));
 }

@@ -1,7 +1,7 @@
 // Conversion between interpreter objects and JSON values.
 //
-// All three functions expect the interpreter lock to be held by the calling
-// thread and never release it. Objects handed in are borrowed for the call;
+// Everything here expects the interpreter lock to be held by the calling
+// thread and never releases it. Objects handed in are borrowed for the call;
 // nothing is kept once a function returns.
 #pragma once
 
@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.h"
+#include "base/arena.h"
 #include "json/value.h"
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::pybridge {
 
@@ -41,25 +41,16 @@ inline constexpr int kMaxNestingDepth = 512;
 // str's own UTF-8 buffer (a str never changes while a reference to it is
 // held), and that reference is appended to `keep`, which must outlive every
 // use of the value. Without `keep` the value refers to no interpreter memory.
-PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, json::Arena& arena,
-                                           std::vector<Ref>* keep = nullptr);
+PyResult<json::JsonValue> pyobject_to_json(PyObject* obj, Arena& arena, std::vector<Ref>* keep = nullptr);
 
 // Shorter strings are cheaper to copy than to hold: a copy is one bump
 // allocation and a memcpy, a hold is a reference count written twice and a
 // slot in the keep list.
 inline constexpr std::size_t kBorrowMinBytes = 1024;
 
-// A new interpreter object for `value`: None, bool, int (the full unsigned
-// 64-bit range), float, str, list, or dict filled in member order. If the
-// interpreter cannot create an object, its error is printed to standard error
-// and the failure is PanicException "Python API call failed"; if setting a
-// dict item fails, that exception is left pending. Nothing partly built
-// survives a failure.
-PyResult<Ref> json_to_pyobject(const json::JsonValue& value);
-
-// json_to_pyobject for the several values of one call. A member name met
-// again, in any of them, becomes the same str (names of up to
-// kMaxSharedNameBytes), so the interpreter hashes it once.
+// Builds new interpreter objects from JSON values, for the several values of
+// one call. A member name met again, in any of them, becomes the same str
+// (names of up to kMaxSharedNameBytes), so the interpreter hashes it once.
 class PyBuilder {
  public:
   PyBuilder();
@@ -67,7 +58,14 @@ class PyBuilder {
   PyBuilder(const PyBuilder&) = delete;
   PyBuilder& operator=(const PyBuilder&) = delete;
 
-  // As json_to_pyobject. `like` (borrowed, may be null) is the object that
+  // A new object for `value`: None, bool, int (the full unsigned 64-bit
+  // range), float, str, list, or dict filled in member order. If the
+  // interpreter cannot create an object, its error is printed to standard
+  // error and the failure is PanicException "Python API call failed"; if
+  // setting a dict item fails, that exception is left pending. Nothing partly
+  // built survives a failure.
+  //
+  // `like` (borrowed, may be null) is the object that
   // `value` was read from, as far as the caller knows: where an exact str,
   // int or float of `like` stands at the same place as a string or number of
   // `value` and equals it, that object is used instead of a new one, and so

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "json/buffer.h"
+#include "base/buffer.h"
 #include "json/print.h"
-#include "module/frame.h"
 #include "payload/process.h"
 #include "pybridge/convert.h"
+#include "pybridge/pytype.h"
 
 namespace quarn::pybridge {
 
@@ -19,7 +19,7 @@ namespace {
 // The interpreter could not create a result object (only when out of memory).
 [[gnu::cold]] PyFailure fail() {
   PyErr_PrintEx(0);
-  return PyFailure::panic("Python API call failed");
+  return PyFailure::panic(msg::kApiFailed);
 }
 
 // An exception left pending while the result objects were built becomes the
@@ -30,7 +30,7 @@ namespace {
   PyErr_Fetch(&type, &value, &tb);
   PyErr_NormalizeException(&type, &value, &tb);
   Ref owned_type = Ref::steal(type), owned_value = Ref::steal(value), owned_tb = Ref::steal(tb);
-  std::string message = value != nullptr ? frame::type_name(value) : "<failed to extract type name>";
+  std::string message = value != nullptr ? type_name(value) : msg::kUnknownTypeName;
   message += ": ";
   Ref text = Ref::steal(value != nullptr ? PyObject_Str(value) : nullptr);
   Py_ssize_t len = 0;
@@ -39,7 +39,7 @@ namespace {
     message.append(utf8, static_cast<std::size_t>(len));
   } else {
     PyErr_Clear();
-    message += "<exception str() failed>";
+    message += msg::kExceptionStrFailed;
   }
   return PyFailure::module(serialization_error(std::move(message)));
 }
@@ -54,11 +54,11 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
   // Long strings of the arguments are read in place; `keep` holds them until
   // the end, after the last use of every value built from them.
   std::vector<Ref> keep;
-  json::Arena arena;
+  Arena arena;
   auto value = pyobject_to_json(payload, arena, &keep);
   if (!value) return std::move(value).error();
 
-  json::Buffer merges_text;
+  Buffer merges_text;
   std::optional<std::string_view> merges;
   if (schema_merges != nullptr) {
     auto rules = pyobject_to_json(schema_merges, arena, &keep);
@@ -67,7 +67,7 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
     merges = merges_text.view();
   }
 
-  auto processed = payload::process_payload_value(*value, merges, arena, nullptr, /*encode_struct=*/false);
+  auto processed = payload::process_payload_value(*value, merges, arena);
   if (!processed) return PyFailure::module(std::move(processed).error());
   const payload::ProcessedPayload& p = *processed;
 
@@ -90,8 +90,8 @@ PyResult<Ref> process_export_payload_pyobject(PyObject* payload, PyObject* schem
     PyTuple_SetItem(tuple.get(), i, item);  // steals; cannot fail on a new tuple
     return true;
   };
-  if (!put(0, normalized->release()) || !put(1, new_str(json::as_view(p.value_hash))) ||
-      !put(2, schema->release()) || !put(3, new_str(json::as_view(p.schema_hash))) ||
+  if (!put(0, normalized->release()) || !put(1, new_str(as_view(p.value_hash))) ||
+      !put(2, schema->release()) || !put(3, new_str(as_view(p.schema_hash))) ||
       !put(4, struct_bytes_object(p.normalized_payload).release())) [[unlikely]]
     return fail();
   return tuple;

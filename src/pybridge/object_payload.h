@@ -1,9 +1,9 @@
 // The export payload entry for payloads given as interpreter objects.
 #pragma once
 
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::pybridge {
 

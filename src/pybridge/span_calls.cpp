@@ -1,5 +1,6 @@
 #include "pybridge/span_calls.h"
 
+#include <optional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -35,12 +36,31 @@ std::string_view bytes_view(PyObject* obj) noexcept {
   return {data, static_cast<std::size_t>(size)};
 }
 
+// Reads the object argument `obj` of kind K into `out`; the arguments the
+// call frame converts are left as they are. A failure is returned.
+template <proto::SpanArgumentKind K, class T>
+std::optional<PyFailure> read_object([[maybe_unused]] PyObject* obj, [[maybe_unused]] T& out,
+                                     [[maybe_unused]] Arena& arena, [[maybe_unused]] std::vector<Ref>& keep) {
+  using Kind = proto::SpanArgumentKind;
+  if constexpr (K == Kind::json || K == Kind::opt_json) {
+    if (K == Kind::opt_json && obj == Py_None) return std::nullopt;
+    auto v = pyobject_to_json(obj, arena, &keep);
+    if (!v) return std::move(v).error();
+    out = *v;
+  } else if constexpr (K == Kind::opt_bytes) {
+    auto b = extract_optional_bytes(obj);
+    if (!b) return std::move(b).error();
+    out = *b;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_service_id,
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id, PyObject* spans) {
-  if (!Py_IS_TYPE(spans, &PyList_Type) && !PyList_Check(spans)) return fail("spans must be a list of bytes");
+  if (!Py_IS_TYPE(spans, &PyList_Type) && !PyList_Check(spans)) return fail(msg::kSpansNotList);
   // Every element is checked, and held, before any is decoded.
   const Py_ssize_t n = PyList_Size(spans);
   std::vector<Ref> held;
@@ -48,7 +68,7 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* item = PyList_GetItem(spans, i);
     if (item == nullptr) return PyFailure::pending();
-    if (!is_bytes(item)) return fail("each span must be bytes");
+    if (!is_bytes(item)) return fail(msg::kSpanNotBytes);
     held.push_back(Ref::borrow(item));
   }
   std::vector<std::string_view> views;
@@ -59,7 +79,7 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
     total += views.back().size();
   }
 
-  json::Arena arena(total + 256);
+  Arena arena(total + 256);
   auto request = proto::decode_export_spans(observable_service_id, environment, sdk_version, sdk_instance_id,
                                             views, arena);
   if (!request) return PyFailure::module(std::move(request).error());
@@ -67,38 +87,16 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
                                                     proto::write_export_spans_request);
 }
 
-PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, const SpanObjects& o) {
-  json::Arena arena;
+PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& a, std::span<PyObject* const> objects) {
+  Arena arena;
   std::vector<Ref> keep;  // str objects whose UTF-8 the JSON values point at
-  // Conversions in their fixed order; the first failure ends the call.
-  {
-    auto v = pyobject_to_json(o.input_schema, arena, &keep);
-    if (!v) return std::move(v).error();
-    a.input_schema = *v;
-  }
-  {
-    auto v = pyobject_to_json(o.output_schema, arena, &keep);
-    if (!v) return std::move(v).error();
-    a.output_schema = *v;
-  }
-  const std::pair<PyObject*, std::optional<json::JsonValue>*> optional_values[] = {
-      {o.metadata, &a.metadata}, {o.input_value, &a.input_value}, {o.output_value, &a.output_value}};
-  for (const auto& [obj, out] : optional_values) {
-    if (obj == nullptr) continue;
-    auto v = pyobject_to_json(obj, arena, &keep);
-    if (!v) return std::move(v).error();
-    *out = *v;
-  }
-  {
-    auto b = extract_optional_bytes(o.input_value_proto_struct_bytes);
-    if (!b) return std::move(b).error();
-    a.input_value_struct_bytes = *b;
-  }
-  {
-    auto b = extract_optional_bytes(o.output_value_proto_struct_bytes);
-    if (!b) return std::move(b).error();
-    a.output_value_struct_bytes = *b;
-  }
+  // The object arguments in parameter order; the first failure ends the call.
+  std::size_t i = 0;
+#define QUARN_SPAN_ARGUMENT(member, kind, use)                                                       \
+  if (auto failed = read_object<proto::SpanArgumentKind::kind>(objects[i++], a.member, arena, keep)) \
+    return std::move(*failed);
+  QUARN_SPAN_ARGUMENTS(QUARN_SPAN_ARGUMENT)
+#undef QUARN_SPAN_ARGUMENT
 
   auto span = proto::build_span(a, arena);
   if (!span) {

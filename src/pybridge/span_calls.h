@@ -7,12 +7,13 @@
 // (out of memory; the frame turns that into PanicException).
 #pragma once
 
+#include <span>
 #include <string_view>
 
-#include "module/pyfailure.h"
-#include "module/pyref.h"
-#include "module/python.h"
 #include "proto/span_builder.h"
+#include "pybridge/pyfailure.h"
+#include "pybridge/pyref.h"
+#include "pybridge/python.h"
 
 namespace quarn::pybridge {
 
@@ -24,24 +25,14 @@ PyResult<Ref> build_export_spans_request_bytes(std::string_view observable_servi
                                                std::string_view environment, std::string_view sdk_version,
                                                std::string_view sdk_instance_id, PyObject* spans);
 
-// The object arguments of the span builder, borrowed from the frame's slots.
-// `metadata`, the values and the byte arguments are null for None.
-struct SpanObjects {
-  PyObject* input_schema;
-  PyObject* output_schema;
-  PyObject* metadata;
-  PyObject* input_value;
-  PyObject* output_value;
-  PyObject* input_value_proto_struct_bytes;
-  PyObject* output_value_proto_struct_bytes;
-};
-
-// `args` holds the converted texts, codes, flags and times; its JSON and
-// byte members are filled here from `objects`, in this order: both schemas,
-// metadata, input and output value (each converted when not None), then the
-// two byte arguments ("expected bytes or None"). Then the builder runs:
-// an enumeration code out of range is ValueError with its message alone, a
+// `args` holds the arguments the call frame converted (texts, codes, flags,
+// times); its object arguments (the json, opt_json and opt_bytes kinds of
+// proto/span_fields.h) are read here from `objects`, every argument's object
+// in parameter order (borrowed), in that order: both schemas, metadata, input
+// and output value (each converted to JSON unless None), then the two byte
+// arguments ("expected bytes or None"). Then the builder runs: an
+// enumeration code out of range is ValueError with its message alone, a
 // Struct decode failure the Serialization error.
-PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& args, const SpanObjects& objects);
+PyResult<Ref> build_span_proto_bytes(proto::SpanArguments& args, std::span<PyObject* const> objects);
 
 }  // namespace quarn::pybridge

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace quarn::json {
+namespace quarn {
 
 class Arena {
  public:
@@ -68,4 +68,4 @@ class Arena {
   std::size_t total_ = 0;
 };
 
-}  // namespace quarn::json
+}  // namespace quarn

@@ -1,10 +1,10 @@
-#include "json/buffer.h"
+#include "base/buffer.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 
-namespace quarn::json {
+namespace quarn {
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
@@ -46,4 +46,4 @@ void Buffer::grow(std::size_t n) {
   reserve(cap);
 }
 
-}  // namespace quarn::json
+}  // namespace quarn

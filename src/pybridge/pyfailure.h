@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "module/error.h"
+#include "base/result.h"
 
 namespace quarn {
 

@@ -1,10 +1,10 @@
-#include "payload/utf8.h"
+#include "base/utf8.h"
 
 #include <cassert>
 #include <cstdint>
 #include <cstring>
 
-namespace quarn::payload {
+namespace quarn {
 
 namespace {
 
@@ -129,7 +129,7 @@ char* utf8_lossy_write(std::string_view bytes, char* out) noexcept {
   return out;
 }
 
-std::string_view utf8_lossy(std::string_view bytes, json::Arena& arena) {
+std::string_view utf8_lossy(std::string_view bytes, Arena& arena) {
   const std::size_t valid = utf8_valid_prefix(bytes);
   if (valid == bytes.size()) return {arena.copy_bytes(bytes), bytes.size()};
   std::string_view rest = bytes.substr(valid);
@@ -141,4 +141,4 @@ std::string_view utf8_lossy(std::string_view bytes, json::Arena& arena) {
   return {out, size};
 }
 
-}  // namespace quarn::payload
+}  // namespace quarn

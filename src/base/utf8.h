@@ -1,6 +1,10 @@
-// Lossy UTF-8: any bytes to a well-formed UTF-8 string.
+// UTF-8: checking that bytes are well-formed, and turning any bytes into a
+// well-formed string (lossy decoding).
 //
-// Each maximal ill-formed subsequence is replaced by one U+FFFD (the Unicode
+// Well-formed is the Unicode Standard's table of well-formed sequences: no
+// overlong forms, no surrogates (ED A0..BF), nothing above U+10FFFF.
+//
+// Lossy decoding: each maximal ill-formed subsequence is replaced by one U+FFFD (the Unicode
 // Standard's "substitution of maximal subparts"): at a byte that cannot start
 // a well-formed sequence, or that starts one which breaks off, the lead byte
 // and the continuation bytes that still fit the sequence's allowed ranges
@@ -13,12 +17,17 @@
 #include <cstddef>
 #include <string_view>
 
-#include "json/arena.h"
+#include "base/arena.h"
 
-namespace quarn::payload {
+namespace quarn {
 
 // Length of the longest prefix of `bytes` that is well-formed UTF-8.
 std::size_t utf8_valid_prefix(std::string_view bytes) noexcept;
+
+// True when all of `bytes` is well-formed UTF-8.
+inline bool is_valid_utf8(std::string_view bytes) noexcept {
+  return utf8_valid_prefix(bytes) == bytes.size();
+}
 
 // Exact byte length of the lossy form of `bytes`.
 std::size_t utf8_lossy_size(std::string_view bytes) noexcept;
@@ -30,6 +39,6 @@ char* utf8_lossy_write(std::string_view bytes, char* out) noexcept;
 // The lossy form of `bytes` as a string in `arena`. Well-formed input is
 // validated and copied once; otherwise the exact size is computed and the
 // result written once.
-std::string_view utf8_lossy(std::string_view bytes, json::Arena& arena);
+std::string_view utf8_lossy(std::string_view bytes, Arena& arena);
 
-}  // namespace quarn::payload
+}  // namespace quarn

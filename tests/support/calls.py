@@ -1,6 +1,6 @@
 """A table of calls of all nine functions, with the exact outcome of each.
 
-Shared by the soak test (each call repeated many times, memory and reference counts
+Used by the soak test (each call repeated many times, memory and reference counts
 watched) and the thread test (all calls at once from many threads). Every entry has
 valid or failing arguments and the one outcome they must give: the result, computed
 here from independent oracles (hashlib, base64, the protobuf package), or the
@@ -14,9 +14,12 @@ import os
 import sys
 
 from google.protobuf import struct_pb2
-from wire_bytes import ld, varint
 
 import quarn_core as q
+
+from .objects import boom, nest
+from .spans import MINIMAL_SPAN, span_args
+from .wire import ld, varint
 
 SANITIZED = os.environ.get("QUARN_SANITIZED") == "1"
 
@@ -31,19 +34,9 @@ def struct_oracle(value):
     return s.SerializeToString(deterministic=True)
 
 
-def nest(depth, wrap, inner=0):
-    for _ in range(depth):
-        inner = wrap(inner)
-    return inner
-
-
 def hook(**methods):
     """An instance of a fresh class with the given dunder methods."""
     return type("Hook", (), {f"__{k}__": v for k, v in methods.items()})()
-
-
-def boom(*_):
-    raise ValueError("boom")
 
 
 def interrupt(*_):
@@ -134,19 +127,33 @@ STRING = '{"properties":{},"type":2}'
 PAYLOAD_SCHEMA = (
     '{"properties":{"body":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{'
     '"k":' + STRING + ',"x":{"items":' + NUMBER + ',"properties":{},"type":7}},"type":6},'
-    '"n":' + NUMBER + ',"s":{"encoding":1,"properties":{},"type":2}},"type":6}')
+    '"n":' + NUMBER + ',"s":{"encoding":1,"properties":{},"type":2}},"type":6}'
+)
 PAYLOAD_RESULT = (PAYLOAD_NORMALIZED, PAYLOAD_MERGED, sha(PAYLOAD_MERGED), PAYLOAD_SCHEMA, sha(PAYLOAD_SCHEMA),
-                  struct_oracle({"body": B64, "n": 1, "s": "aGk="}))
+                  struct_oracle({"body": B64, "n": 1, "s": "aGk="}))  # fmt: skip
 
 
 def object_payload():
-    return {"body": B64, "n": 1, "s": "aGk=", "list": [1, 2.5, None, True, "x" * 40, (3, "t")],
-            "h": hook(index=boom, float=lambda s: 0.25)}
+    return {
+        "body": B64,
+        "n": 1,
+        "s": "aGk=",
+        "list": [1, 2.5, None, True, "x" * 40, (3, "t")],
+        "h": hook(index=boom, float=lambda s: 0.25),
+    }
 
 
-OBJECT_NORMALIZED = {"body": B64, "h": 0.25, "list": [1, 2.5, None, True, "x" * 40, [3, "t"]], "n": 1, "s": "aGk="}
-OBJECT_MERGED = ('{"body":%s,"h":0.25,"list":[1,2.5,null,true,"%s",[3,"t"]],"n":1,"s":"hi"}'
-                 % (INNER_CANONICAL, "x" * 40))
+OBJECT_NORMALIZED = {
+    "body": B64,
+    "h": 0.25,
+    "list": [1, 2.5, None, True, "x" * 40, [3, "t"]],
+    "n": 1,
+    "s": "aGk=",
+}
+OBJECT_MERGED = '{"body":%s,"h":0.25,"list":[1,2.5,null,true,"%s",[3,"t"]],"n":1,"s":"hi"}' % (
+    INNER_CANONICAL,
+    "x" * 40,
+)
 OBJECT_SCHEMA = {
     "type": 6, "properties": {
         "body": {"type": 6, "encoding": 1, "decoded_type": 1, "match_importance": 2.0, "properties": {
@@ -155,25 +162,17 @@ OBJECT_SCHEMA = {
         "h": {"type": 1, "properties": {}},
         "list": {"type": 7, "properties": {}, "items": {"type": 1, "properties": {}}},
         "n": {"type": 1, "properties": {}},
-        "s": {"type": 2, "encoding": 1, "properties": {}}}}
+        "s": {"type": 2, "encoding": 1, "properties": {}}}}  # fmt: skip
 OBJECT_SCHEMA_TEXT = (
     '{"properties":{"body":{"decoded_type":1,"encoding":1,"match_importance":2.0,"properties":{'
     '"k":' + STRING + ',"x":{"items":' + NUMBER + ',"properties":{},"type":7}},"type":6},'
     '"h":' + NUMBER + ',"list":{"items":' + NUMBER + ',"properties":{},"type":7},'
-    '"n":' + NUMBER + ',"s":{"encoding":1,"properties":{},"type":2}},"type":6}')
+    '"n":' + NUMBER + ',"s":{"encoding":1,"properties":{},"type":2}},"type":6}'
+)
 OBJECT_RULES = {"body": {"encoding": 1, "decoded_type": 1, "match_importance": 2}, "s": (1,)}
 OBJECT_RESULT = (OBJECT_NORMALIZED, sha(OBJECT_MERGED), OBJECT_SCHEMA, sha(OBJECT_SCHEMA_TEXT),
                  struct_oracle({"body": B64, "h": 0.25, "list": [1, 2.5, None, True, "x" * 40, [3, "t"]],
-                                "n": 1, "s": "aGk="}))
-
-SPAN_KW = dict(
-    trace_id="t", span_id="s", parent_span_id="", name="n", package_name="", instrumentation_name="",
-    submodule_name="", package_type=0, environment=None, kind=0, input_schema=None, output_schema=None,
-    input_schema_hash="", output_schema_hash="", input_value_hash="", output_value_hash="",
-    status_code=0, status_message="", is_pre_app_start=False, is_root_span=False,
-    timestamp_seconds=0, timestamp_nanos=0, duration_seconds=0, duration_nanos=0, metadata=None,
-    input_value=None, output_value=None, input_value_proto_struct_bytes=None,
-    output_value_proto_struct_bytes=None)
+                                "n": 1, "s": "aGk="}))  # fmt: skip
 
 TRUE, NULL = b"\x20\x01", b"\x08\x00"
 
@@ -184,21 +183,39 @@ def entry(key, value):
 
 def full_span_kwargs():
     schema = {"type": 6, "properties": {"a": {"type": 1}}}
-    return dict(SPAN_KW, package_type=3, kind=2, status_code=Index(1), status_message="m", is_root_span=True,
-                timestamp_seconds=1700000000, timestamp_nanos=5, duration_nanos=250, environment="prod",
-                input_schema=schema, output_schema=[schema], metadata={"k": "v"},
-                input_value={"x": [1, 2.5]}, output_value={"ignored": 1},
-                output_value_proto_struct_bytes=entry(b"b", TRUE) + entry(b"a", NULL) + entry(b"b", NULL))
+    return span_args(
+        package_type=3,
+        kind=2,
+        status_code=Index(1),
+        status_message="m",
+        is_root_span=True,
+        timestamp_seconds=1700000000,
+        timestamp_nanos=5,
+        duration_nanos=250,
+        environment="prod",
+        input_schema=schema,
+        output_schema=[schema],
+        metadata={"k": "v"},
+        input_value={"x": [1, 2.5]},
+        output_value={"ignored": 1},
+        output_value_proto_struct_bytes=entry(b"b", TRUE) + entry(b"a", NULL) + entry(b"b", NULL),
+    )
 
 
 FULL_SPAN = (
     b"\x0a\x01t\x12\x01s\x22\x01n\x40\x03"
     + ld(b"\x4a", struct_oracle({"x": [1, 2.5]}))
     + ld(b"\x52", entry(b"a", NULL) + entry(b"b", NULL))
-    + ld(b"\x5a", bytes.fromhex("0806 1207 0a0161 12020801")) + b"\x62\x00"
-    + b"\x88\x01\x02" + ld(b"\x92\x01", b"\x08\x01\x12\x01m")
-    + ld(b"\xa2\x01", b"\x08" + varint(1700000000) + b"\x10\x05") + ld(b"\xaa\x01", b"\x10" + varint(250))
-    + b"\xb0\x01\x01" + ld(b"\xba\x01", struct_oracle({"k": "v"})) + ld(b"\xc2\x01", b"prod"))
+    + ld(b"\x5a", bytes.fromhex("0806 1207 0a0161 12020801"))
+    + b"\x62\x00"
+    + b"\x88\x01\x02"
+    + ld(b"\x92\x01", b"\x08\x01\x12\x01m")
+    + ld(b"\xa2\x01", b"\x08" + varint(1700000000) + b"\x10\x05")
+    + ld(b"\xaa\x01", b"\x10" + varint(250))
+    + b"\xb0\x01\x01"
+    + ld(b"\xba\x01", struct_oracle({"k": "v"}))
+    + ld(b"\xc2\x01", b"prod")
+)
 
 EXPORT_ARGS = ("svc", "prod", "1.0", "i-1")
 EXPORT_HEAD = ld(b"\x0a", b"svc") + ld(b"\x12", b"prod") + ld(b"\x1a", b"1.0") + ld(b"\x22", b"i-1")
@@ -217,7 +234,7 @@ TOO_DEEP = "maximum nesting depth of 512 exceeded while converting a Python obje
 
 
 def span_call(**changes):
-    return (), dict(SPAN_KW, **changes)
+    return (), span_args(**changes)
 
 
 # (id, function name, make() -> (args, kwargs), expected outcome). make() builds fresh arguments.
@@ -336,7 +353,7 @@ CASES = [
      lambda: span_call(metadata=self_containing_dict()), Raises(RecursionError, TOO_DEEP)),
     ("span schema too deep", "build_span_proto_bytes_pyobject",
      lambda: span_call(output_schema=nest(600, lambda v: {"items": v})), Raises(RecursionError, TOO_DEEP)),
-    ("span missing", "build_span_proto_bytes_pyobject", lambda: (tuple(SPAN_KW.values())[:28], {}),
+    ("span missing", "build_span_proto_bytes_pyobject", lambda: (tuple(MINIMAL_SPAN.values())[:28], {}),
      Raises(TypeError, "build_span_proto_bytes_pyobject() missing 1 required positional argument: "
                        "'output_value_proto_struct_bytes'")),
     ("export ok", "build_export_spans_request_bytes_pyobject", lambda: (EXPORT_ARGS + ([FULL_SPAN, MESSY_SPAN],), {}),
@@ -352,7 +369,7 @@ CASES = [
      lambda: (EXPORT_ARGS + ([nested_groups(300)],), {}), Raises(ValueError, DECODE + "recursion limit reached")),
     ("export None text", "build_export_spans_request_bytes_pyobject", lambda: (("", None, "", "", []), {}),
      Raises(TypeError, "argument 'environment': 'NoneType' object cannot be cast as 'str'")),
-]
+]  # fmt: skip
 
 NOISY = {"object dict changed"}  # each call writes a short failure report to standard error
 

@@ -1,4 +1,5 @@
-// Recognising encodings that are already in the form this module writes.
+// Recognising encodings that are already in the form this module writes, so
+// that they can be copied verbatim.
 //
 // Spans and Struct values usually come back to the module as bytes it wrote
 // itself (a span from the span builder, Struct bytes from payload
@@ -17,9 +18,9 @@ namespace quarn::proto {
 // message decoded on its own): entries with strictly ascending keys, an empty
 // key and a value of no kind left out, minimal varints, one kind per Value,
 // no unknown fields, and nothing nested deeper than the decoder allows.
-bool is_canonical_struct(std::string_view bytes, int level) noexcept;
+bool is_verbatim_struct(std::string_view bytes, int level) noexcept;
 
-// `bytes` is a Span message (level 0) in the form encode_span writes.
-bool is_canonical_span(std::string_view bytes) noexcept;
+// `bytes` is a Span message (level 0) in the form write_span writes.
+bool is_verbatim_span(std::string_view bytes) noexcept;
 
 }  // namespace quarn::proto

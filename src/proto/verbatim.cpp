@@ -1,7 +1,9 @@
-#include "proto/canonical.h"
+#include "proto/verbatim.h"
 
 #include <cstdint>
 
+#include "base/utf8.h"
+#include "proto/span_fields.h"
 #include "proto/wire.h"
 
 namespace quarn::proto {
@@ -54,10 +56,9 @@ bool body(Cursor& c, Cursor& out) noexcept {
 
 bool text(Cursor& c, std::string_view& out, bool allow_empty) noexcept {
   Cursor s;
-  if (!body(c, s) || (!allow_empty && s.done()) || !is_valid_utf8(s.p, static_cast<std::size_t>(s.end - s.p)))
-    return false;
+  if (!body(c, s) || (!allow_empty && s.done())) return false;
   out = std::string_view(reinterpret_cast<const char*>(s.p), static_cast<std::size_t>(s.end - s.p));
-  return true;
+  return is_valid_utf8(out);
 }
 
 bool skip_fixed64(Cursor& c) noexcept {
@@ -123,25 +124,34 @@ bool value_body(Cursor c, int level, bool allow_empty) noexcept {
   return c.done();
 }
 
+// A map entry (of a Struct, or of a schema's properties) in a message of
+// `level`, its key field already read: a non-empty key (or none, the empty
+// key) above the previous one, and a non-empty value that `value_ok(body,
+// level + 2)` accepts (or none).
+template <class ValueOk>
+bool map_entry(Cursor& c, int level, KeyOrder& order, ValueOk value_ok) noexcept {
+  Cursor entry;
+  if (!body(c, entry) || level + 1 > kRecursionLimit) return false;
+  std::string_view key;
+  if (entry.next_is(0x0A)) {
+    ++entry.p;
+    if (!text(entry, key, false)) return false;
+  }
+  if (!order.accept(key)) return false;
+  if (entry.next_is(0x12)) {
+    ++entry.p;
+    Cursor v;
+    if (!body(entry, v) || v.done() || !value_ok(v, level + 2)) return false;
+  }
+  return entry.done();
+}
+
 bool struct_body(Cursor c, int level) noexcept {
   if (level > kRecursionLimit) return false;
   KeyOrder order;
-  while (!c.done()) {
-    Cursor entry;
-    if (*c.p++ != 0x0A || !body(c, entry) || level + 1 > kRecursionLimit) return false;
-    std::string_view key;
-    if (entry.next_is(0x0A)) {
-      ++entry.p;
-      if (!text(entry, key, false)) return false;
-    }
-    if (!order.accept(key)) return false;
-    if (entry.next_is(0x12)) {
-      ++entry.p;
-      Cursor v;
-      if (!body(entry, v) || v.done() || !value_body(v, level + 2, false)) return false;
-    }
-    if (!entry.done()) return false;
-  }
+  auto value_ok = [](Cursor v, int value_level) { return value_body(v, value_level, false); };
+  while (!c.done())
+    if (*c.p++ != 0x0A || !map_entry(c, level, order, value_ok)) return false;
   return true;
 }
 
@@ -156,23 +166,12 @@ bool schema_body(Cursor c, int level) noexcept {
     if (!int32_field(c, code) || code == 0) return false;
   }
   KeyOrder order;
+  // A property's schema is written only when it is not the default one, and
+  // a non-empty body in written form never is.
+  auto property_ok = [](Cursor s, int property_level) { return schema_body(s, property_level); };
   while (c.next_is(0x12)) {
     ++c.p;
-    Cursor entry;
-    if (!body(c, entry) || level + 1 > kRecursionLimit) return false;
-    std::string_view key;
-    if (entry.next_is(0x0A)) {
-      ++entry.p;
-      if (!text(entry, key, false)) return false;
-    }
-    if (!order.accept(key)) return false;
-    if (entry.next_is(0x12)) {
-      ++entry.p;
-      Cursor s;
-      // A canonical non-empty body is never the default schema.
-      if (!body(entry, s) || s.done() || !schema_body(s, level + 2)) return false;
-    }
-    if (!entry.done()) return false;
+    if (!map_entry(c, level, order, property_ok)) return false;
   }
   if (c.next_is(0x1A)) {
     ++c.p;
@@ -224,13 +223,49 @@ bool time_body(Cursor c) noexcept {
   return c.done();
 }
 
+// One Span field of each kind (proto/span_fields.h), its key already read.
+bool verbatim_string(Cursor& c, unsigned wire) noexcept {  // written only when not empty
+  std::string_view s;
+  return wire == kLengthDelimited && text(c, s, false);
+}
+bool verbatim_opt_string(Cursor& c, unsigned wire) noexcept {  // written whenever present
+  std::string_view s;
+  return wire == kLengthDelimited && text(c, s, true);
+}
+bool verbatim_code(Cursor& c, unsigned wire) noexcept {  // written only when not 0
+  std::int32_t code;
+  return wire == kVarint && int32_field(c, code) && code != 0;
+}
+bool verbatim_flag(Cursor& c, unsigned wire) noexcept {  // written only when true, as 01
+  if (wire != kVarint || !c.next_is(0x01)) return false;
+  ++c.p;
+  return true;
+}
+bool verbatim_value(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && struct_body(b, 1);
+}
+bool verbatim_schema(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && schema_body(b, 1);
+}
+bool verbatim_status(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && status_body(b);
+}
+bool verbatim_timestamp(Cursor& c, unsigned wire) noexcept {
+  Cursor b;
+  return wire == kLengthDelimited && body(c, b) && time_body(b);
+}
+bool verbatim_duration(Cursor& c, unsigned wire) noexcept { return verbatim_timestamp(c, wire); }
+
 }  // namespace
 
-bool is_canonical_struct(std::string_view bytes, int level) noexcept {
+bool is_verbatim_struct(std::string_view bytes, int level) noexcept {
   return struct_body(cursor_of(bytes), level);
 }
 
-bool is_canonical_span(std::string_view bytes) noexcept {
+bool is_verbatim_span(std::string_view bytes) noexcept {
   Cursor c = cursor_of(bytes);
   std::uint32_t last = 0;
   while (!c.done()) {
@@ -238,53 +273,18 @@ bool is_canonical_span(std::string_view bytes) noexcept {
     if (!varint(c, key)) return false;
     const std::uint32_t field = static_cast<std::uint32_t>(key >> 3);
     const unsigned wire = static_cast<unsigned>(key & 7);
-    if (key > 0xFFFFFFFFull || field <= last || field > 25) return false;
+    if (key > 0xFFFFFFFFull || field <= last) return false;
     last = field;
-    std::string_view s;
-    std::int32_t code;
-    Cursor b;
+    // Fields of one kind share a check, so some branches are alike.
     switch (field) {
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-      case 6:
-      case 7:
-      case 13:
-      case 14:
-      case 15:
-      case 16:  // strings written only when not empty
-        if (wire != kLengthDelimited || !text(c, s, false)) return false;
-        break;
-      case 8:
-      case 17:  // enumerations written only when not 0
-        if (wire != kVarint || !int32_field(c, code) || code == 0) return false;
-        break;
-      case 9:
-      case 10:
-      case 23:  // Struct values
-        if (wire != kLengthDelimited || !body(c, b) || !struct_body(b, 1)) return false;
-        break;
-      case 11:
-      case 12:  // schemas
-        if (wire != kLengthDelimited || !body(c, b) || !schema_body(b, 1)) return false;
-        break;
-      case 18:
-        if (wire != kLengthDelimited || !body(c, b) || !status_body(b)) return false;
-        break;
-      case 19:
-      case 22:  // flags written only when true, as 01
-        if (wire != kVarint || !c.next_is(0x01)) return false;
-        ++c.p;
-        break;
-      case 20:
-      case 21:
-        if (wire != kLengthDelimited || !body(c, b) || !time_body(b)) return false;
-        break;
-      default:  // 24 environment, 25 id: written whenever present
-        if (wire != kLengthDelimited || !text(c, s, true)) return false;
-        break;
+#define QUARN_SPAN_FIELD(number, member, kind)   \
+  case number:                                   \
+    if (!verbatim_##kind(c, wire)) return false; \
+    break;
+      // NOLINTNEXTLINE(bugprone-branch-clone)
+      QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
+#undef QUARN_SPAN_FIELD
+      default: return false;  // no field of a Span
     }
   }
   return true;

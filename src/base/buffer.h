@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-namespace quarn::json {
+namespace quarn {
 
 class Buffer {
  public:
@@ -95,4 +95,4 @@ class Buffer {
   void* context_ = nullptr;
 };
 
-}  // namespace quarn::json
+}  // namespace quarn

@@ -1,11 +1,11 @@
-#include "json/arena.h"
+#include "base/arena.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
 
-namespace quarn::json {
+namespace quarn {
 
 namespace {
 constexpr std::size_t kMaxBlock = std::size_t{64} << 20;  // growth stops doubling here
@@ -69,4 +69,4 @@ void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   return p;
 }
 
-}  // namespace quarn::json
+}  // namespace quarn

@@ -9,7 +9,7 @@
 
 #include <utility>
 
-#include "module/python.h"
+#include "pybridge/python.h"
 
 namespace quarn {
 

@@ -1,10 +1,11 @@
-// Error values that travel from the bodies to the call frame.
+// Results and error values: how failures travel from the bodies to the call
+// frame.
 //
 // Every operation of the JSON, payload and proto code reports failure by
 // returning a `ModuleError` inside a `Result<T>`; nothing in those folders
 // throws on bad input or touches the interpreter. The call frame
-// (src/module/module.cpp) turns a `ModuleError` into `ValueError` with the
-// kind's prefix.
+// (src/module) turns a `ModuleError` into `ValueError` with the kind's
+// prefix.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,8 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+
+#include "base/messages.h"
 
 namespace quarn {
 
@@ -27,7 +30,7 @@ struct ModuleError {
 
 // The prefix of a kind's printed form ("invalid json: ", "serialization error: ").
 constexpr const char* error_prefix(ErrorKind kind) noexcept {
-  return kind == ErrorKind::InvalidJson ? "invalid json: " : "serialization error: ";
+  return kind == ErrorKind::InvalidJson ? msg::kInvalidJsonPrefix : msg::kSerializationPrefix;
 }
 
 // Prefix of the kind followed directly by the message.

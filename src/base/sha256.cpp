@@ -1,0 +1,99 @@
+#include "base/sha256.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <new>
+#include <utility>
+
+namespace quarn {
+
+namespace {
+// The SHA-256 implementation, looked up once: with OpenSSL 3 an implicit
+// lookup on every digest costs more than hashing a short text.
+const EVP_MD* sha256_md() {
+  static const EVP_MD* const md = [] {
+#ifdef QUARN_OWN_LIBCRYPTO
+    // This copy of libcrypto is the module's alone; the system's OpenSSL
+    // configuration (providers, FIPS settings) is for the system's copy.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+#endif
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    if (const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA2-256", nullptr)) return fetched;
+#endif
+    return EVP_sha256();
+  }();
+  return md;
+}
+
+void to_hex(const unsigned char* digest, HashText& out) noexcept {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < 32; ++i) {
+    out[2 * i] = kHex[digest[i] >> 4];
+    out[2 * i + 1] = kHex[digest[i] & 0xF];
+  }
+}
+}  // namespace
+
+namespace {
+// One digest context kept per thread between calls: creating and setting up a
+// context costs more than hashing a short text. A context in use is taken out
+// of the slot, so nested or concurrent digests on one thread get their own.
+struct SpareContext {
+  EVP_MD_CTX* ctx = nullptr;
+  SpareContext() = default;
+  SpareContext(const SpareContext&) = delete;
+  SpareContext& operator=(const SpareContext&) = delete;
+  ~SpareContext() { EVP_MD_CTX_free(ctx); }
+};
+thread_local SpareContext spare_context;
+
+EVP_MD_CTX* take_context() {
+  EVP_MD_CTX* ctx = std::exchange(spare_context.ctx, nullptr);
+  if (ctx == nullptr) ctx = EVP_MD_CTX_new();
+  if (ctx == nullptr) throw std::bad_alloc();
+  if (EVP_DigestInit_ex(ctx, sha256_md(), nullptr) != 1) {
+    EVP_MD_CTX_free(ctx);
+    throw std::bad_alloc();
+  }
+  return ctx;
+}
+
+void give_back_context(EVP_MD_CTX* ctx) noexcept {
+  if (ctx == nullptr) return;
+  if (spare_context.ctx == nullptr) {
+    spare_context.ctx = ctx;
+  } else {
+    EVP_MD_CTX_free(ctx);
+  }
+}
+}  // namespace
+
+Sha256::Sha256() : ctx_(take_context()) {}
+
+Sha256::Sha256(Sha256&& other) noexcept : ctx_(std::exchange(other.ctx_, nullptr)) {}
+
+Sha256::~Sha256() { give_back_context(static_cast<EVP_MD_CTX*>(ctx_)); }
+
+void Sha256::update(const char* data, std::size_t size) {
+  if (size == 0) return;
+  if (EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, size) != 1) throw std::bad_alloc();
+}
+
+HashText Sha256::finish() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), digest, &len) != 1 || len != 32)
+    throw std::bad_alloc();
+  HashText out;
+  to_hex(digest, out);
+  return out;
+}
+
+HashText sha256_hex(std::string_view bytes) {
+  Sha256 h;
+  h.update(bytes.data(), bytes.size());
+  return h.finish();
+}
+
+}  // namespace quarn

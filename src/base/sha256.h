@@ -1,0 +1,34 @@
+// SHA-256 (OpenSSL's libcrypto), as 64 lower-case hexadecimal characters.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace quarn {
+
+// The hash text: two lower-case hex characters per digest byte, in order.
+using HashText = std::array<char, 64>;
+
+inline std::string_view as_view(const HashText& h) noexcept { return {h.data(), h.size()}; }
+
+// Incremental SHA-256 (OpenSSL's EVP interface). Move-only; a failure of the
+// library (only on out-of-memory) throws std::bad_alloc.
+class Sha256 {
+ public:
+  Sha256();
+  Sha256(Sha256&& other) noexcept;
+  Sha256& operator=(Sha256&&) = delete;
+  Sha256(const Sha256&) = delete;
+  ~Sha256();
+  void update(const char* data, std::size_t size);
+  HashText finish();
+
+ private:
+  void* ctx_;  // EVP_MD_CTX*
+};
+
+// The hash text of `bytes`.
+HashText sha256_hex(std::string_view bytes);
+
+}  // namespace quarn
