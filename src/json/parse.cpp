@@ -133,7 +133,7 @@ class Parser {
   }
 
   QUARN_ALWAYS_INLINE JsonValue parse_string() {
-    bool plain;
+    bool plain = false;
     std::string_view s = read_kept_string(plain);
     if (s.data() == nullptr) [[unlikely]]
       return failed(false);
@@ -174,7 +174,7 @@ class Parser {
     bool names_plain = true;
     do {
       if (!r_.at_member_name()) return failed(false);
-      bool plain;
+      bool plain = false;
       const std::string_view name = read_kept_string(plain);
       if (name.data() == nullptr) [[unlikely]]
         return failed(false);
