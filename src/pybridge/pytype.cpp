@@ -20,23 +20,28 @@ PyObject* g_module = nullptr;
 PyObject* g_name = nullptr;
 PyObject* g_bool = nullptr;
 
+// The attribute `name` of `type` when it is a str; otherwise null, with any
+// error of the look-up cleared.
+Ref str_attribute(PyObject* type, PyObject*& slot, const char* name) {
+  Ref value = Ref::steal(PyObject_GetAttr(type, interned(slot, name)));
+  if (!value || !PyUnicode_Check(value.get())) {
+    PyErr_Clear();
+    return Ref();
+  }
+  return value;
+}
+
 // Whether `type` is a NumPy boolean scalar type, by its module and name.
 // `known` is false when a look-up failed and the answer is only a guess.
 bool classify(PyObject* type, bool& known) {
   known = false;
-  Ref module = Ref::steal(PyObject_GetAttr(type, interned(g_module, "__module__")));
-  if (!module || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
-    return false;
-  }
+  const Ref module = str_attribute(type, g_module, "__module__");
+  if (!module) return false;
   known = true;
   if (PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
   known = false;
-  Ref name = Ref::steal(PyObject_GetAttr(type, interned(g_name, "__name__")));
-  if (!name || !PyUnicode_Check(name.get())) {
-    PyErr_Clear();
-    return false;
-  }
+  const Ref name = str_attribute(type, g_name, "__name__");
+  if (!name) return false;
   known = true;
   return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
