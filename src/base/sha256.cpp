@@ -36,20 +36,29 @@ void to_hex(const unsigned char* digest, HashText& out) noexcept {
 }  // namespace
 
 namespace {
-// One digest context kept per thread between calls: creating and setting up a
+// Digest contexts kept per thread between calls: creating and setting up a
 // context costs more than hashing a short text. A context in use is taken out
-// of the slot, so nested or concurrent digests on one thread get their own.
-struct SpareContext {
-  EVP_MD_CTX* ctx = nullptr;
-  SpareContext() = default;
-  SpareContext(const SpareContext&) = delete;
-  SpareContext& operator=(const SpareContext&) = delete;
-  ~SpareContext() { EVP_MD_CTX_free(ctx); }
+// of its slot, so nested or concurrent digests on one thread get their own;
+// two slots serve the calls that keep two digests going at once.
+struct SpareContexts {
+  EVP_MD_CTX* ctx[2] = {nullptr, nullptr};
+  SpareContexts() = default;
+  SpareContexts(const SpareContexts&) = delete;
+  SpareContexts& operator=(const SpareContexts&) = delete;
+  ~SpareContexts() {
+    for (EVP_MD_CTX* c : ctx) EVP_MD_CTX_free(c);
+  }
 };
-thread_local SpareContext spare_context;
+thread_local SpareContexts spare_contexts;
 
 EVP_MD_CTX* take_context() {
-  EVP_MD_CTX* ctx = std::exchange(spare_context.ctx, nullptr);
+  EVP_MD_CTX* ctx = nullptr;
+  for (EVP_MD_CTX*& slot : spare_contexts.ctx) {
+    if (slot != nullptr) {
+      ctx = std::exchange(slot, nullptr);
+      break;
+    }
+  }
   if (ctx == nullptr) ctx = EVP_MD_CTX_new();
   if (ctx == nullptr) throw std::bad_alloc();
   if (EVP_DigestInit_ex(ctx, sha256_md(), nullptr) != 1) {
@@ -61,11 +70,13 @@ EVP_MD_CTX* take_context() {
 
 void give_back_context(EVP_MD_CTX* ctx) noexcept {
   if (ctx == nullptr) return;
-  if (spare_context.ctx == nullptr) {
-    spare_context.ctx = ctx;
-  } else {
-    EVP_MD_CTX_free(ctx);
+  for (EVP_MD_CTX*& slot : spare_contexts.ctx) {
+    if (slot == nullptr) {
+      slot = ctx;
+      return;
+    }
   }
+  EVP_MD_CTX_free(ctx);
 }
 }  // namespace
 

@@ -205,6 +205,11 @@ struct Printer {
 
 }  // namespace
 
+bool prints_plain(std::string_view s) noexcept {
+  const char* end = s.data() + s.size();
+  return detail::scan_string_run(s.data(), end) == end;
+}
+
 void print_json(const JsonValue& v, Buffer& out) {
   Printer<false> p{out};
   p.value(v, 0);

@@ -26,4 +26,8 @@ bool print_json_normalized(const JsonValue& value, Buffer& out, bool* moved = nu
 // Appends a JSON string literal (quotes included) with canonical escapes.
 void print_string(std::string_view s, Buffer& out);
 
+// True when `s` prints as is between the quotes, with no escape: a producer of
+// values that checked this may set the plain mark (json/value.h).
+bool prints_plain(std::string_view s) noexcept;
+
 }  // namespace quarn::json

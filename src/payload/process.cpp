@@ -110,7 +110,9 @@ class SchemaBuilder {
         ++from;
       }
     }
-    return JsonValue::object_ref(out, ms.size());
+    // The names are the object's own, so they need escaping exactly when its do.
+    const JsonValue props = JsonValue::object_ref(out, ms.size());
+    return x.is_plain() ? props.plain() : props;
   }
 
   // `schema` (a node built here) with the rule's fields added.
@@ -137,7 +139,8 @@ class SchemaBuilder {
       ms[n++] = JsonMember{"match_importance", JsonValue::dbl(*rule->match_importance)};
     ms[n++] = JsonMember{"properties", props};
     ms[n++] = JsonMember{"type", JsonValue::uint(code)};
-    return json::make_object_sorted(arena_, std::span<const JsonMember>(ms, n));
+    // The names above need no escaping.
+    return json::make_object_sorted(arena_, std::span<const JsonMember>(ms, n)).plain();
   }
 
   Arena& arena_;
@@ -210,7 +213,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
   // printed when that text is wanted: for the caller (`printed`), or as the
   // value hashed when no member can be decoded; otherwise a walk over the
   // doubles does.
-  Sha256 normalized_digest;
+  std::optional<Sha256> normalized_digest;  // only while streaming
   Buffer streamed;
   Buffer* text = nullptr;
   if (printed != nullptr) {
@@ -220,7 +223,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     text = &streamed;
     streamed.reserve(std::size_t{16} * 1024);
     streamed.set_sink([](void* h, const char* p, std::size_t n) { static_cast<Sha256*>(h)->update(p, n); },
-                      &normalized_digest);
+                      &normalized_digest.emplace());
   }
   JsonValue normalized = payload;
   bool moved = false;
@@ -255,7 +258,7 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     schema_hash = sha256_hex(printed->schema.view());
   } else {
     value_hash =
-        merged_is_normalized && !may_decode ? normalized_digest.finish() : json::hash_json_value(merged);
+        merged_is_normalized && normalized_digest ? normalized_digest->finish() : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 

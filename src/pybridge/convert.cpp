@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/print.h"
 #include "proto/struct.h"
 #include "pybridge/pytype.h"
 
@@ -149,8 +150,10 @@ class ToJson {
       return fail(PyFailure::Kind::RecursionError, msg::kObjectTooDeep);
     const Py_ssize_t size = PyDict_Size(obj);
     const std::size_t base = members_.size();
+    if (members_.capacity() == 0) members_.reserve(32);  // one allocation for most payloads
     Py_ssize_t pos = 0, seen = 0;
     PyObject *key, *value;
+    bool names_plain = true;
     for (;;) {
       if (PyDict_Size(obj) != size) [[unlikely]]
         return fail(PyFailure::Kind::Panic, msg::kDictChangedSize);
@@ -160,12 +163,15 @@ class ToJson {
       ++seen;
       JsonMember m;
       if (!member_name(key, m.name)) return false;
+      // Names are printed into both hashes of a payload: checked here once.
+      names_plain = names_plain && json::prints_plain(m.name);
       Ref held = Ref::borrow(value);
       if (!convert(held.get(), depth + 1, m.value)) return false;
       members_.push_back(m);
     }
     // Nested dicts used the scratch above `base` and gave it back.
     out = json::make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
+    if (names_plain) out = out.plain();
     members_.resize(base);
     return true;
   }
@@ -429,6 +435,7 @@ struct PyBuilder::State {
 
   // `str`, a str whose UTF-8 form is `name`, is the one to use for it from now on.
   void remember(std::size_t i, std::string_view name, PyObject* str) {
+    if (owned.capacity() == 0) owned.reserve(64);  // one allocation for most results
     owned.push_back(Ref::borrow(str));
     keys[i] = CachedKey{name.data(), name.size(), str};
     cached[i / 64] |= std::uint64_t{1} << (i % 64);
