@@ -49,6 +49,10 @@ CONVERSIONS = [
     (10**400, None, None), (b"x", None, None), (bytearray(b"x"), None, None), (memoryview(b"x"), None, None),
     ({1, 2}, None, None), (complex(1, 2), None, None), (obj(), None, None), (["ok", "\udc00"], None, None),
     ({"a": {"k": "\ud800"}, 1: 2}, None, None),  # the value fails before the next key is looked at
+    # Dicts whose keys repeat an earlier dict's order, or nearly do.
+    ([{"b": 1, "a": 2}, {"b": 3, "a": 4}, {"b": 5, "0": 6}, {"b": 7, "a": 8}],
+     '[{"a":2,"b":1},{"a":4,"b":3},{"0":6,"b":5},{"a":8,"b":7}]',
+     [{"a": 2, "b": 1}, {"a": 4, "b": 3}, {"0": 6, "b": 5}, {"a": 8, "b": 7}]),
 ]  # fmt: skip
 
 

@@ -188,7 +188,7 @@ class Parser {
     } while (step == Step::Element);
     if (step == Step::Failed) return failed(false);
     const JsonValue out =
-        make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
+        make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base), &key_order_);
     members_.truncate(base);
     return names_plain ? out.plain() : out;
   }
@@ -200,6 +200,7 @@ class Parser {
   std::string scratch_;
   ScratchStack<JsonValue> values_;
   ScratchStack<JsonMember> members_;
+  KeyOrderMemo key_order_;
 };
 
 }  // namespace

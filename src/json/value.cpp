@@ -29,7 +29,21 @@ JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members) 
   return JsonValue::object_ref(out, members.size());
 }
 
-JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
+namespace {
+
+// Whether `ms` holds the names that `names` remembers, in the same order.
+bool same_names(std::span<const JsonMember> ms, const std::string_view* names) noexcept {
+  for (std::size_t i = 0; i < ms.size(); ++i) {
+    const std::string_view a = ms[i].name, b = names[i];
+    if (a.size() != b.size() || (a.data() != b.data() && std::memcmp(a.data(), b.data(), a.size()) != 0))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+JsonValue make_object(Arena& arena, std::span<JsonMember> members, KeyOrderMemo* memo) {
   std::span<JsonMember> ms = members;
   const std::size_t n = ms.size();
   auto less = [](const JsonMember& a, const JsonMember& b) { return detail::name_less(a.name, b.name); };
@@ -41,6 +55,20 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
     }
   }
   if (ascending) return make_object_sorted(arena, ms);
+
+  // From here on n >= 2.
+  KeyOrderMemo::Entry* seen = nullptr;
+  if (memo != nullptr && n <= KeyOrderMemo::kMaxMembers) {
+    const std::uint64_t h = (detail::name_prefix(ms[0].name) ^ n) * 0x9E3779B97F4A7C15ull;
+    seen = &memo->entries_[h >> 61];
+    static_assert(KeyOrderMemo::kEntries == 8, "three bits of the hash pick the entry");
+    if (seen->n == n && same_names(ms, seen->names)) {
+      // Names seen before in this order: the order found then applies.
+      JsonMember* out = arena.allocate_array<JsonMember>(n);
+      for (std::size_t k = 0; k < n; ++k) out[k] = ms[seen->order[k]];
+      return JsonValue::object_ref(out, n);
+    }
+  }
 
   bool descending = true;
   for (std::size_t i = 1; i < n; ++i) {
@@ -54,24 +82,32 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
     return make_object_sorted(arena, ms);
   }
 
-  if (n <= 32) {
+  static_assert(KeyOrderMemo::kMaxMembers <= 255, "positions are kept in a byte");
+  std::uint8_t from[KeyOrderMemo::kMaxMembers];  // original position of each member as sorted
+  if (n <= KeyOrderMemo::kMaxMembers) {
     // Small objects (most of them): a stable insertion sort, with no
     // temporary buffer to allocate. The names' first eight bytes, as one
     // number each, order most pairs without comparing strings.
-    std::uint64_t prefix[32];
-    for (std::size_t i = 0; i < n; ++i) prefix[i] = detail::name_prefix(ms[i].name);
+    std::uint64_t prefix[KeyOrderMemo::kMaxMembers];
+    for (std::size_t i = 0; i < n; ++i) {
+      prefix[i] = detail::name_prefix(ms[i].name);
+      from[i] = static_cast<std::uint8_t>(i);
+    }
     for (std::size_t i = 1; i < n; ++i) {
       const JsonMember m = ms[i];
       const std::uint64_t p = prefix[i];
+      const std::uint8_t f = from[i];
       std::size_t j = i;
       for (;
            j > 0 && (p < prefix[j - 1] || (p == prefix[j - 1] && detail::name_less(m.name, ms[j - 1].name)));
            --j) {
         ms[j] = ms[j - 1];
         prefix[j] = prefix[j - 1];
+        from[j] = from[j - 1];
       }
       ms[j] = m;
       prefix[j] = p;
+      from[j] = f;
     }
   } else {
     std::stable_sort(ms.begin(), ms.end(), less);
@@ -81,6 +117,13 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> members) {
   for (std::size_t r = 0; r < n; ++r) {
     if (r + 1 < n && ms[r + 1].name == ms[r].name) continue;
     ms[w++] = ms[r];
+  }
+  if (seen != nullptr && w == n) {
+    seen->n = n;
+    for (std::size_t k = 0; k < n; ++k) {
+      seen->names[from[k]] = ms[k].name;
+      seen->order[k] = from[k];
+    }
   }
   return make_object_sorted(arena, ms.first(w));
 }

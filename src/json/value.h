@@ -191,11 +191,35 @@ using JsonObject = std::span<const JsonMember>;
 // An array whose elements are copied from `elems` into `arena`.
 JsonValue make_array(Arena& arena, std::span<const JsonValue> elems);
 
+// How recent small objects with unique names were put in order, so that the
+// next object whose names come in the same order as one of them (the records
+// of an array, as a rule) is ordered without sorting. Objects are told apart
+// by their size and first name, so records nested in records keep their own
+// entries. It keeps views of those objects' names: a memo serves one parse or
+// one conversion, and lives no longer than the storage of the values it has
+// seen.
+class KeyOrderMemo {
+ public:
+  static constexpr std::size_t kMaxMembers = 32;
+
+ private:
+  friend JsonValue make_object(Arena&, std::span<JsonMember>, KeyOrderMemo*);
+  static constexpr std::size_t kEntries = 8;
+  struct Entry {
+    std::size_t n = 0;                      // 0: nothing remembered
+    std::string_view names[kMaxMembers];  // in their original order
+    std::uint8_t order[kMaxMembers];      // order[k]: original position of the k-th name in order
+  };
+  Entry entries_[kEntries];
+};
+
 // An object built from members in any order: `members` is sorted in place by
 // name (stable), a later member replaces an earlier one of the same name, and
 // the surviving members are copied into `arena`. O(n log n), O(n) when the
-// members are already ascending or strictly descending.
-JsonValue make_object(Arena& arena, std::span<JsonMember> members);
+// members are already ascending or strictly descending, or (with `memo`) come
+// in the order of the memo's last object; objects of at most
+// KeyOrderMemo::kMaxMembers members with unique names are remembered in `memo`.
+JsonValue make_object(Arena& arena, std::span<JsonMember> members, KeyOrderMemo* memo = nullptr);
 
 // An object from members that are already sorted with unique names (copied).
 JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members);

@@ -170,7 +170,8 @@ class ToJson {
       members_.push_back(m);
     }
     // Nested dicts used the scratch above `base` and gave it back.
-    out = json::make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base));
+    out = json::make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base),
+                            &key_order_);
     if (names_plain) out = out.plain();
     members_.resize(base);
     return true;
@@ -244,6 +245,7 @@ class ToJson {
   Arena& arena_;
   std::vector<Ref>* keep_;
   std::vector<JsonMember> members_;  // scratch for the dicts being walked, innermost last
+  json::KeyOrderMemo key_order_;
   PyFailure failure_ = PyFailure::pending();
 };
 
