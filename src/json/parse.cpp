@@ -187,8 +187,8 @@ class Parser {
       step = r_.next(kObject);
     } while (step == Step::Element);
     if (step == Step::Failed) return failed(false);
-    const JsonValue out =
-        make_object(arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base), &key_order_);
+    const JsonValue out = make_object(
+        arena_, std::span<JsonMember>(members_.data() + base, members_.size() - base), &key_order_);
     members_.truncate(base);
     return names_plain ? out.plain() : out;
   }

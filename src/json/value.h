@@ -206,7 +206,7 @@ class KeyOrderMemo {
   friend JsonValue make_object(Arena&, std::span<JsonMember>, KeyOrderMemo*);
   static constexpr std::size_t kEntries = 8;
   struct Entry {
-    std::size_t n = 0;                      // 0: nothing remembered
+    std::size_t n = 0;                    // 0: nothing remembered
     std::string_view names[kMaxMembers];  // in their original order
     std::uint8_t order[kMaxMembers];      // order[k]: original position of the k-th name in order
   };

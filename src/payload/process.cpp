@@ -257,8 +257,8 @@ Result<ProcessedPayload> process_payload_value(const JsonValue& payload,
     value_hash = sha256_hex(printed->merged_text());
     schema_hash = sha256_hex(printed->schema.view());
   } else {
-    value_hash =
-        merged_is_normalized && normalized_digest ? normalized_digest->finish() : json::hash_json_value(merged);
+    value_hash = merged_is_normalized && normalized_digest ? normalized_digest->finish()
+                                                           : json::hash_json_value(merged);
     schema_hash = json::hash_json_value(schema);
   }
 
