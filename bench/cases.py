@@ -54,6 +54,12 @@ def _struct_value(data):
     return json_format.MessageToDict(message)
 
 
+def _jobs(size, *rows):
+    """A case's jobs from (name, call, role) rows, each handling `size` bytes per call; the first
+    is the module job its peers are compared with."""
+    return [Job(name, fn, role, primary=i == 0, size=size) for i, (name, fn, role) in enumerate(rows)]
+
+
 def _sha256_of(text):
     return peers.sha256(text.encode() if isinstance(text, str) else text).hexdigest()
 
@@ -74,14 +80,15 @@ def canonical(size_name):
         same_value(json.loads(peers.stdlib_normalize_and_hash(text)[0]), expected)
         same_value(orjson.loads(peers.orjson_normalize_and_hash(text)[0]), expected)
 
-    jobs = [
-        Job("quarn normalize_and_hash", lambda: qc.normalize_and_hash(text), MODULE, primary=True, size=size),
-        Job("quarn normalize_json", lambda: qc.normalize_json(text), MODULE, size=size),
-        Job("quarn deterministic_hash", lambda: qc.deterministic_hash(text), MODULE, size=size),
-        Job("json loads+dumps, sha256", lambda: peers.stdlib_normalize_and_hash(text), PEER, size=size),
-        Job("orjson loads+dumps, sha256", lambda: peers.orjson_normalize_and_hash(text), PEER, size=size),
-        Job("sha256 of the bytes (floor)", lambda: peers.sha256(data).hexdigest(), FLOOR, size=size),
-    ]
+    jobs = _jobs(
+        size,
+        ("quarn normalize_and_hash", lambda: qc.normalize_and_hash(text), MODULE),
+        ("quarn normalize_json", lambda: qc.normalize_json(text), MODULE),
+        ("quarn deterministic_hash", lambda: qc.deterministic_hash(text), MODULE),
+        ("json loads+dumps, sha256", lambda: peers.stdlib_normalize_and_hash(text), PEER),
+        ("orjson loads+dumps, sha256", lambda: peers.orjson_normalize_and_hash(text), PEER),
+        ("sha256 of the bytes (floor)", lambda: peers.sha256(data).hexdigest(), FLOOR),
+    )
     return Case(
         f"canonical-{size_name}",
         f"canonical text + hash, {size_name} document ({size:,} B)",
@@ -112,12 +119,12 @@ def struct(size_name):
         same_value(_struct_value(parse_dict()), expected)
         same_value(_struct_value(update()), expected)
 
-    jobs = [
-        Job("quarn object_to_protobuf_struct_bytes", lambda: qc.object_to_protobuf_struct_bytes(text), MODULE,
-            primary=True, size=size),
-        Job("orjson loads, json_format.ParseDict, serialize", parse_dict, PEER, size=size),
-        Job("orjson loads, Struct.update, serialize", update, PEER, size=size),
-    ]  # fmt: skip
+    jobs = _jobs(
+        size,
+        ("quarn object_to_protobuf_struct_bytes", lambda: qc.object_to_protobuf_struct_bytes(text), MODULE),
+        ("orjson loads, json_format.ParseDict, serialize", parse_dict, PEER),
+        ("orjson loads, Struct.update, serialize", update, PEER),
+    )
     return Case(
         f"struct-{size_name}",
         f"Struct bytes of a JSON object, {size_name} document ({size:,} B)",
@@ -173,14 +180,13 @@ def payload_text(size_name):
             payload,
         )
 
-    jobs = [
-        Job("quarn process_export_payload", lambda: qc.process_export_payload(text, rules_text), MODULE,
-            primary=True, size=size),
-        Job("Python: orjson, base64, hashlib, protobuf", lambda: peers.process_payload_text(text, rules_text), PEER,
-            size=size),
-        Job("orjson loads+dumps, sha256 (floor)", lambda: peers.payload_floor_text(text, rules_text), FLOOR,
-            size=size),
-    ]  # fmt: skip
+    jobs = _jobs(
+        size,
+        ("quarn process_export_payload", lambda: qc.process_export_payload(text, rules_text), MODULE),
+        ("Python: orjson, base64, hashlib, protobuf",
+         lambda: peers.process_payload_text(text, rules_text), PEER),
+        ("orjson loads+dumps, sha256 (floor)", lambda: peers.payload_floor_text(text, rules_text), FLOOR),
+    )  # fmt: skip
     title = f"process_export_payload, {size_name} payload text ({size:,} B)"
     return Case(f"payload-text-{size_name}", title, jobs, check=check)
 
@@ -205,16 +211,14 @@ def payload_object(size_name):
             normalized, merged, schema, struct, p[0], peers.decode_members(p[0], rules), p[2], p[4], payload
         )
 
-    jobs = [
-        Job("quarn process_export_payload_pyobject", lambda: qc.process_export_payload_pyobject(payload, rules),
-            MODULE, primary=True, size=size),
-        Job("quarn json.dumps + process_export_payload",
-            lambda: qc.process_export_payload(json.dumps(payload, ensure_ascii=False), rules_text), MODULE, size=size),
-        Job("Python: orjson, base64, hashlib, protobuf", lambda: peers.process_payload_object(payload, rules), PEER,
-            size=size),
-        Job("orjson dumps+loads, sha256 (floor)", lambda: peers.payload_floor_object(payload, rules), FLOOR,
-            size=size),
-    ]  # fmt: skip
+    jobs = _jobs(
+        size,
+        ("quarn process_export_payload_pyobject", lambda: qc.process_export_payload_pyobject(payload, rules), MODULE),
+        ("quarn json.dumps + process_export_payload",
+         lambda: qc.process_export_payload(json.dumps(payload, ensure_ascii=False), rules_text), MODULE),
+        ("Python: orjson, base64, hashlib, protobuf", lambda: peers.process_payload_object(payload, rules), PEER),
+        ("orjson dumps+loads, sha256 (floor)", lambda: peers.payload_floor_object(payload, rules), FLOOR),
+    )  # fmt: skip
     title = f"process_export_payload_pyobject, {size_name} payload dict ({size:,} B as JSON)"
     return Case(f"payload-object-{size_name}", title, jobs, check=check)
 
@@ -258,8 +262,11 @@ def span(struct_bytes):
     def check():
         _same_message(Span, build(**args), peers.build_span(**args))
 
-    jobs = [Job("quarn build_span_proto_bytes_pyobject", lambda: build(**args), MODULE, primary=True, size=size),
-            Job("Python: protobuf message classes", lambda: peers.build_span(**args), PEER, size=size)]  # fmt: skip
+    jobs = _jobs(
+        size,
+        ("quarn build_span_proto_bytes_pyobject", lambda: build(**args), MODULE),
+        ("Python: protobuf message classes", lambda: peers.build_span(**args), PEER),
+    )
     name = "span-struct-bytes" if struct_bytes else "span-objects"
     return Case(name, f"one span, {variant} ({size:,} B)", jobs, unit="calls/s", check=check)
 
@@ -273,10 +280,11 @@ def export(count=100):
     def check():
         _same_message(ExportSpansRequest, build(*ident, spans), peers.export_request(*ident, spans))
 
-    jobs = [Job("quarn build_export_spans_request_bytes_pyobject", lambda: build(*ident, spans), MODULE,
-                primary=True, size=size),
-            Job("Python: protobuf parse each span, serialize", lambda: peers.export_request(*ident, spans), PEER,
-                size=size)]  # fmt: skip
+    jobs = _jobs(
+        size,
+        ("quarn build_export_spans_request_bytes_pyobject", lambda: build(*ident, spans), MODULE),
+        ("Python: protobuf parse each span, serialize", lambda: peers.export_request(*ident, spans), PEER),
+    )
     return Case(
         f"export-{count}",
         f"export request of {count} spans ({size:,} B of spans)",

@@ -41,14 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                request.error().message == "failed to decode span proto bytes: " + first.error().text());
     return 0;
   }
-  Buffer encoded = fuzzref::encode_span(*first);
-  if (canonical) FUZZ_CHECK(encoded.view() == bytes);
-  auto second = proto::decode_span(encoded.view(), arena);
-  FUZZ_CHECK(second);
-  FUZZ_CHECK(fuzzref::same_span(*first, *second));
-  Buffer again = fuzzref::encode_span(*second);
-  FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_verbatim_span(encoded.view()));
+  Buffer encoded = fuzzref::check_reencoding(
+      bytes, canonical, *first, [&](std::string_view b) { return proto::decode_span(b, arena); },
+      fuzzref::encode_span, fuzzref::same_span, proto::is_verbatim_span);
 
   auto from_encoded = request_bytes(encoded.view(), arena);
   FUZZ_CHECK(request && from_encoded && request->view() == from_encoded->view());

@@ -24,13 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(fuzzref::struct_ordered(*first));
-  Buffer encoded = fuzzref::encode_protobuf_struct(*first);
-  if (canonical) FUZZ_CHECK(encoded.view() == bytes);
-  auto second = proto::decode_protobuf_struct(encoded.view(), arena);
-  FUZZ_CHECK(second);
-  FUZZ_CHECK(fuzzref::same_struct(*first, *second));
-  Buffer again = fuzzref::encode_protobuf_struct(*second);
-  FUZZ_CHECK(again.view() == encoded.view());
-  FUZZ_CHECK(proto::is_verbatim_struct(encoded.view(), 0));
+  fuzzref::check_reencoding(
+      bytes, canonical, *first, [&](std::string_view b) { return proto::decode_protobuf_struct(b, arena); },
+      fuzzref::encode_protobuf_struct, fuzzref::same_struct,
+      [](std::string_view b) { return proto::is_verbatim_struct(b, 0); });
   return 0;
 }

@@ -2,6 +2,9 @@
 // bits, as they travel on the wire), for the decode / encode / decode checks.
 #pragma once
 
+#include <string_view>
+
+#include "base/buffer.h"
 #include "common.h"
 #include "proto/schema.h"
 #include "proto/span.h"
@@ -127,6 +130,25 @@ inline bool same_span(const quarn::proto::Span& a, const quarn::proto::Span& b) 
   QUARN_SPAN_FIELDS(QUARN_SPAN_FIELD)
 #undef QUARN_SPAN_FIELD
   return same;
+}
+
+// The decode / encode / decode checks of `first`, decoded from `bytes`: its
+// encoding decodes to an equal record, which encodes to the same bytes again;
+// the encoding is in written form (`verbatim`), and bytes that were already
+// in written form (`canonical`) are exactly their encoding. Returns the
+// encoding.
+template <class Record, class Decode, class Encode, class Same, class Verbatim>
+quarn::Buffer check_reencoding(std::string_view bytes, bool canonical, const Record& first, Decode&& decode,
+                               Encode&& encode, Same&& same, Verbatim&& verbatim) {
+  quarn::Buffer encoded = encode(first);
+  if (canonical) FUZZ_CHECK(encoded.view() == bytes);
+  auto second = decode(encoded.view());
+  FUZZ_CHECK(second);
+  FUZZ_CHECK(same(first, *second));
+  quarn::Buffer again = encode(*second);
+  FUZZ_CHECK(again.view() == encoded.view());
+  FUZZ_CHECK(verbatim(encoded.view()));
+  return encoded;
 }
 
 }  // namespace fuzzref

@@ -21,14 +21,10 @@ from support.calls import (
     STRUCT_DECODE,
     TOO_DEEP,
     UNSUPPORTED,
-    hook,
-    self_containing_dict,
-    self_containing_list,
     sha,
     struct_oracle,
-    via_tuple,
 )
-from support.objects import nest
+from support.objects import hook, nest, self_containing_dict, self_containing_list, via_tuple
 from support.spans import span_args
 from support.wire import ld, varint
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <span>
 
 #include "json/number.h"
 #include "json/parse.h"
@@ -13,6 +14,31 @@ namespace {
 
 // Rebuilds `v` with every double replaced by its read-back. Returns false when
 // the read-back fails somewhere (then the slow path finds the exact error).
+bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth);
+
+// Renormalizes the values of the elements or members (`value_of` picks the
+// value of one) of a container at `depth`. `copy` is null when none changed,
+// else a copy of `items` in the arena, made at the first change, with the new
+// values.
+template <class Item, class ValueOf>
+[[gnu::always_inline]] inline bool renormalize_items(std::span<const Item> items, const Item*& copy,
+                                                     Arena& arena, int depth, ValueOf value_of) {
+  copy = nullptr;
+  if (depth >= kMaxDepth) return false;
+  Item* made = nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    JsonValue e;
+    if (!renormalize(value_of(items[i]), e, arena, depth + 1)) return false;
+    if (made == nullptr && !e.identical(value_of(items[i]))) {
+      made = arena.allocate_array<Item>(items.size());
+      std::memcpy(static_cast<void*>(made), items.data(), items.size() * sizeof(Item));
+    }
+    if (made != nullptr) value_of(made[i]) = e;
+  }
+  copy = made;
+  return true;
+}
+
 bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
   switch (v.kind()) {
     case Kind::Double: {
@@ -33,39 +59,23 @@ bool renormalize(const JsonValue& v, JsonValue& out, Arena& arena, int depth) {
       return true;
     }
     case Kind::Array: {
-      if (depth >= kMaxDepth) return false;
-      auto elems = v.elements();
-      JsonValue* copy = nullptr;
-      for (std::size_t i = 0; i < elems.size(); ++i) {
-        JsonValue e;
-        if (!renormalize(elems[i], e, arena, depth + 1)) return false;
-        if (copy == nullptr && !e.identical(elems[i])) {
-          copy = arena.allocate_array<JsonValue>(elems.size());
-          std::memcpy(static_cast<void*>(copy), elems.data(), elems.size() * sizeof(JsonValue));
-        }
-        if (copy != nullptr) copy[i] = e;
-      }
-      out = copy != nullptr ? JsonValue::array_ref(copy, elems.size()) : v;
+      const JsonValue* copy;
+      if (!renormalize_items(
+              v.elements(), copy, arena, depth, [](auto& e) -> auto& { return e; }))
+        return false;
+      out = copy != nullptr ? JsonValue::array_ref(copy, v.size()) : v;
       return true;
     }
     case Kind::Object: {
-      if (depth >= kMaxDepth) return false;
-      auto ms = v.members();
-      JsonMember* copy = nullptr;
-      for (std::size_t i = 0; i < ms.size(); ++i) {
-        JsonValue e;
-        if (!renormalize(ms[i].value, e, arena, depth + 1)) return false;
-        if (copy == nullptr && !e.identical(ms[i].value)) {
-          copy = arena.allocate_array<JsonMember>(ms.size());
-          std::memcpy(static_cast<void*>(copy), ms.data(), ms.size() * sizeof(JsonMember));
-        }
-        if (copy != nullptr) copy[i].value = e;
-      }
+      const JsonMember* copy;
+      if (!renormalize_items(
+              v.members(), copy, arena, depth, [](auto& m) -> auto& { return m.value; }))
+        return false;
       if (copy == nullptr) {
         out = v;
       } else {
         // The names are the same, so what the mark says of them still holds.
-        const JsonValue rebuilt = JsonValue::object_ref(copy, ms.size());
+        const JsonValue rebuilt = JsonValue::object_ref(copy, v.size());
         out = v.is_plain() ? rebuilt.plain() : rebuilt;
       }
       return true;

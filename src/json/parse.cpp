@@ -141,13 +141,20 @@ class Parser {
     return plain ? v.plain() : v;
   }
 
-  [[gnu::noinline]] JsonValue parse_array(int depth) {
-    if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
-    Step step = r_.open(kList);
-    if (step != Step::Element) {
-      if (step == Step::Failed) return failed(false);
-      return JsonValue::array_ref(nullptr, 0);
+  // Reads the opening bracket of an array or object at `depth`, which must
+  // not pass the nesting limit.
+  QUARN_ALWAYS_INLINE Step open(const Container& c, int depth) {
+    if (depth > kMaxDepth) {
+      r_.fail_here(msg::kRecursionLimit);
+      return Step::Failed;
     }
+    return r_.open(c);
+  }
+
+  [[gnu::noinline]] JsonValue parse_array(int depth) {
+    Step step = open(kList, depth);
+    if (step == Step::Failed) return failed(false);
+    if (step == Step::Closed) return JsonValue::array_ref(nullptr, 0);
     const std::size_t base = values_.size();
     do {
       JsonValue v = parse_value(depth);
@@ -164,12 +171,9 @@ class Parser {
   }
 
   [[gnu::noinline]] JsonValue parse_object(int depth) {
-    if (depth > kMaxDepth) return failed(r_.fail_here(msg::kRecursionLimit));
-    Step step = r_.open(kObject);
-    if (step != Step::Element) {
-      if (step == Step::Failed) return failed(false);
-      return JsonValue::object_ref(nullptr, 0);
-    }
+    Step step = open(kObject, depth);
+    if (step == Step::Failed) return failed(false);
+    if (step == Step::Closed) return JsonValue::object_ref(nullptr, 0);
     const std::size_t base = members_.size();
     bool names_plain = true;
     do {

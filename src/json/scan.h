@@ -113,6 +113,18 @@ inline std::uint64_t eight_digit_value(const char* p) noexcept {
   return v;
 }
 
+// Copies n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as two word moves:
+// the first and the last word of [src, src + n), which overlap when n is less
+// than two words. Both are loaded before either is stored.
+template <class Word>
+QUARN_ALWAYS_INLINE void copy_two_words(char* dst, const char* src, std::size_t n) noexcept {
+  Word a, b;
+  std::memcpy(&a, src, sizeof(Word));
+  std::memcpy(&b, src + n - sizeof(Word), sizeof(Word));
+  std::memcpy(dst, &a, sizeof(Word));
+  std::memcpy(dst + n - sizeof(Word), &b, sizeof(Word));
+}
+
 // memcpy for the short strings that dominate JSON (names, codes), without a
 // library call: overlapping fixed-size moves never touch a byte outside
 // [src, src + n).
@@ -120,17 +132,9 @@ inline void copy_bytes(char* dst, const char* src, std::size_t n) noexcept {
   if (n >= 16) {
     std::memcpy(dst, src, n);
   } else if (n >= 8) {
-    std::uint64_t a, b;
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 8, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + n - 8, &b, 8);
+    copy_two_words<std::uint64_t>(dst, src, n);
   } else if (n >= 4) {
-    std::uint32_t a, b;
-    std::memcpy(&a, src, 4);
-    std::memcpy(&b, src + n - 4, 4);
-    std::memcpy(dst, &a, 4);
-    std::memcpy(dst + n - 4, &b, 4);
+    copy_two_words<std::uint32_t>(dst, src, n);
   } else if (n != 0) {
     dst[0] = src[0];
     dst[n / 2] = src[n / 2];

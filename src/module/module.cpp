@@ -99,40 +99,38 @@ bool bind_text(const Signature& sig, PyObject* args, PyObject* kwargs, Ref& slot
   return frame::bind(sig, args, kwargs, &slot) && frame::to_text(sig.params[0], slot.get(), text);
 }
 
-PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
-  return frame::guard(kNormalizeJson.function, [&]() -> PyObject* {
-    const Signature& sig = kNormalizeJson;
+// An entry of one text parameter: `body(text)` gives a result or a failure,
+// and `make(value)` the result's new object.
+template <class Body, class Make>
+PyObject* text_entry(const Signature& sig, PyObject* args, PyObject* kwargs, Body&& body, Make&& make) {
+  return frame::guard(sig.function, [&]() -> PyObject* {
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
-    auto r = json::canonical_json_text(text);
+    auto r = body(text);
     if (!r) return frame::raise(r.error());
-    return frame::result(new_str(r->view()), sig.function);
+    return frame::result(make(*r), sig.function);
   });
+}
+
+PyObject* normalize_json(PyObject*, PyObject* args, PyObject* kwargs) {
+  return text_entry(
+      kNormalizeJson, args, kwargs, [](std::string_view text) { return json::canonical_json_text(text); },
+      [](const Buffer& text) { return new_str(text.view()); });
 }
 
 PyObject* deterministic_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  return frame::guard(kDeterministicHash.function, [&]() -> PyObject* {
-    const Signature& sig = kDeterministicHash;
-    Ref slot;
-    std::string_view text;
-    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
-    auto r = json::deterministic_hash(text);
-    if (!r) return frame::raise(r.error());
-    return frame::result(new_str(as_view(*r)), sig.function);
-  });
+  return text_entry(
+      kDeterministicHash, args, kwargs, [](std::string_view text) { return json::deterministic_hash(text); },
+      [](const HashText& hash) { return new_str(as_view(hash)); });
 }
 
 PyObject* normalize_and_hash(PyObject*, PyObject* args, PyObject* kwargs) {
-  return frame::guard(kNormalizeAndHash.function, [&]() -> PyObject* {
-    const Signature& sig = kNormalizeAndHash;
-    Ref slot;
-    std::string_view text;
-    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
-    auto r = json::normalize_and_hash(text);
-    if (!r) return frame::raise(r.error());
-    return frame::result(new_tuple<2>({new_str(r->first.view()), new_str(as_view(r->second))}), sig.function);
-  });
+  return text_entry(
+      kNormalizeAndHash, args, kwargs, [](std::string_view text) { return json::normalize_and_hash(text); },
+      [](const std::pair<Buffer, HashText>& both) {
+        return new_tuple<2>({new_str(both.first.view()), new_str(as_view(both.second))});
+      });
 }
 
 PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -149,15 +147,10 @@ PyObject* object_to_protobuf_struct_bytes(PyObject*, PyObject* args, PyObject* k
 }
 
 PyObject* object_to_protobuf_struct_field_count(PyObject*, PyObject* args, PyObject* kwargs) {
-  return frame::guard(kObjectToStructFieldCount.function, [&]() -> PyObject* {
-    const Signature& sig = kObjectToStructFieldCount;
-    Ref slot;
-    std::string_view text;
-    if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
-    auto r = proto::object_to_protobuf_struct_field_count(text);
-    if (!r) return frame::raise(r.error());
-    return frame::result(PyLong_FromUnsignedLong(*r), sig.function);
-  });
+  return text_entry(
+      kObjectToStructFieldCount, args, kwargs,
+      [](std::string_view text) { return proto::object_to_protobuf_struct_field_count(text); },
+      [](std::uint32_t count) { return PyLong_FromUnsignedLong(count); });
 }
 
 PyObject* process_export_payload(PyObject*, PyObject* args, PyObject* kwargs) {

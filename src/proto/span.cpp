@@ -198,27 +198,11 @@ class SpanDecoder {
     return decode_schema_body(r, end, 1, *s, arena_, e_) && leave_message(r, end, e_);
   }
 
-  bool status(WireReader& r, unsigned wt, std::optional<SpanStatus>& s) {
-    const unsigned char* end;
-    if (!message(r, wt, end)) return false;
-    if (!s) s.emplace();
-    while (r.p < end) {
-      std::uint32_t field;
-      unsigned t;
-      if (!read_key(r, field, t, e_)) return false;
-      if (field == 1) {
-        if (!int32(r, t, s->code)) return within("SpanStatus", "code");
-      } else if (field == 2) {
-        if (!string(r, t, s->message)) return within("SpanStatus", "message");
-      } else if (!skip_field(r, field, t, 1, e_)) {
-        return false;
-      }
-    }
-    return leave_message(r, end, e_);
-  }
-
-  template <class T>
-  bool time(WireReader& r, unsigned wt, std::optional<T>& out, const char* message_name) {
+  // A message of two fields (SpanStatus, Timestamp, Duration), merged into
+  // `out`: `read(field, t)` reads field 1 or 2 of wire type `t` and returns
+  // false on failure; other fields are skipped.
+  template <class T, class Read>
+  bool two_field_message(WireReader& r, unsigned wt, std::optional<T>& out, Read&& read) {
     const unsigned char* end;
     if (!message(r, wt, end)) return false;
     if (!out) out.emplace();
@@ -226,18 +210,31 @@ class SpanDecoder {
       std::uint32_t field;
       unsigned t;
       if (!read_key(r, field, t, e_)) return false;
-      if (field == 1) {
-        std::uint64_t v;
-        if (!expect_wire_type(t, kVarint, e_) || !read_varint(r, v, e_))
-          return within(message_name, "seconds");
-        out->seconds = static_cast<std::int64_t>(v);
-      } else if (field == 2) {
-        if (!int32(r, t, out->nanos)) return within(message_name, "nanos");
+      if (field == 1 || field == 2) {
+        if (!read(field, t)) return false;
       } else if (!skip_field(r, field, t, 1, e_)) {
         return false;
       }
     }
     return leave_message(r, end, e_);
+  }
+
+  bool status(WireReader& r, unsigned wt, std::optional<SpanStatus>& s) {
+    return two_field_message(r, wt, s, [&](std::uint32_t field, unsigned t) {
+      if (field == 1) return int32(r, t, s->code) || within("SpanStatus", "code");
+      return string(r, t, s->message) || within("SpanStatus", "message");
+    });
+  }
+
+  template <class T>
+  bool time(WireReader& r, unsigned wt, std::optional<T>& out, const char* message_name) {
+    return two_field_message(r, wt, out, [&](std::uint32_t field, unsigned t) {
+      if (field == 2) return int32(r, t, out->nanos) || within(message_name, "nanos");
+      std::uint64_t v;
+      if (!expect_wire_type(t, kVarint, e_) || !read_varint(r, v, e_)) return within(message_name, "seconds");
+      out->seconds = static_cast<std::int64_t>(v);
+      return true;
+    });
   }
 
   bool optional_string(WireReader& r, unsigned wt, std::optional<std::string_view>& out) {

@@ -76,14 +76,31 @@ constexpr char kEntryValueKey = 0x12;
 template <class N>
 std::size_t measure_struct_t(const typename N::StructNode& s, std::vector<std::size_t>& sizes);
 
+// Body length of a value of a kind other than Struct and List.
 template <class N>
-std::size_t measure_value(const typename N::ValueNode& v, std::vector<std::size_t>& sizes) {
+std::size_t scalar_size(const typename N::ValueNode& v) {
   switch (N::kind(v)) {
-    case Value::Kind::None: return 0;
     case Value::Kind::Null: return 1 + varint_size(int32_wire(N::null_value(v)));
     case Value::Kind::Number: return 9;
     case Value::Kind::String: return delimited_size(0x1A, N::string(v).size());
     case Value::Kind::Bool: return 2;
+    default: return 0;
+  }
+}
+
+// Body length of a value whose nested lengths (if any) start at `cursor`.
+template <class N>
+std::size_t value_size(const typename N::ValueNode& v, const std::size_t* cursor) {
+  switch (N::kind(v)) {
+    case Value::Kind::Struct: return delimited_size(0x2A, *cursor);
+    case Value::Kind::List: return delimited_size(0x32, *cursor);
+    default: return scalar_size<N>(v);
+  }
+}
+
+template <class N>
+std::size_t measure_value(const typename N::ValueNode& v, std::vector<std::size_t>& sizes) {
+  switch (N::kind(v)) {
     case Value::Kind::Struct: return delimited_size(0x2A, measure_struct_t<N>(N::structure(v), sizes));
     case Value::Kind::List: {
       std::size_t slot = sizes.size();
@@ -95,8 +112,8 @@ std::size_t measure_value(const typename N::ValueNode& v, std::vector<std::size_
       sizes[slot] = total;
       return delimited_size(0x32, total);
     }
+    default: return scalar_size<N>(v);
   }
-  return 0;
 }
 
 template <class N>
@@ -111,21 +128,6 @@ std::size_t measure_struct_t(const typename N::StructNode& s, std::vector<std::s
   });
   sizes[slot] = total;
   return total;
-}
-
-// Body length of a value whose nested lengths (if any) start at `cursor`.
-template <class N>
-std::size_t value_size(const typename N::ValueNode& v, const std::size_t* cursor) {
-  switch (N::kind(v)) {
-    case Value::Kind::None: return 0;
-    case Value::Kind::Null: return 1 + varint_size(int32_wire(N::null_value(v)));
-    case Value::Kind::Number: return 9;
-    case Value::Kind::String: return delimited_size(0x1A, N::string(v).size());
-    case Value::Kind::Bool: return 2;
-    case Value::Kind::Struct: return delimited_size(0x2A, *cursor);
-    case Value::Kind::List: return delimited_size(0x32, *cursor);
-  }
-  return 0;
 }
 
 template <class N>
@@ -231,26 +233,41 @@ class Decoder {
 
   bool struct_body(WireReader& r, const unsigned char* end, int level, StructDraft& st) {
     const std::size_t base = fields_.size();
-    while (r.p < end) {
-      std::uint32_t field;
-      unsigned wt;
-      if (!read_key(r, field, wt, e_)) return false;
-      if (field == 1) {
-        StructField f;
-        if (!expect_wire_type(wt, kLengthDelimited, e_) || !entry(r, level, f)) {
-          e_.within("Struct", "fields");
-          return false;
-        }
-        fields_.push_back(f);
-      } else if (!skip_field(r, field, wt, level, e_)) {
-        return false;
-      }
-    }
+    const bool ok = each_message_of_field_1(r, end, level, "Struct", "fields", [&] {
+      StructField f;
+      if (!entry(r, level, f)) return false;
+      fields_.push_back(f);
+      return true;
+    });
+    if (!ok) return false;
     append_fields(st, base);
     return true;
   }
 
  private:
+  // The body of a Struct or ListValue up to `end` at `level`: `read()` reads
+  // the message of each occurrence of field 1 (the only one either has) and
+  // returns false on failure; other fields are skipped. A failure inside one
+  // is reported within `message`.`field`.
+  template <class Read>
+  bool each_message_of_field_1(WireReader& r, const unsigned char* end, int level, const char* message,
+                               const char* field_name, Read&& read) {
+    while (r.p < end) {
+      std::uint32_t field;
+      unsigned wt;
+      if (!read_key(r, field, wt, e_)) return false;
+      if (field == 1) {
+        if (!expect_wire_type(wt, kLengthDelimited, e_) || !read()) {
+          e_.within(message, field_name);
+          return false;
+        }
+      } else if (!skip_field(r, field, wt, level, e_)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // A map entry of a Struct at `level`.
   bool entry(WireReader& r, int level, StructField& out) {
     const unsigned char* end;
@@ -326,44 +343,34 @@ class Decoder {
         v.bool_value = x != 0;
         return true;
       }
-      case 5: {
-        const unsigned char* end;
-        if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
-        if (v.kind != Value::Kind::Struct) {
-          v.kind = Value::Kind::Struct;
-          ov.st = StructDraft{};
-        }
-        return struct_body(r, end, here + 1, ov.st) && leave_message(r, end, e_);
-      }
-      default: {
-        const unsigned char* end;
-        if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
-        if (v.kind != Value::Kind::List) {
-          v.kind = Value::Kind::List;
-          ov.list = ListDraft{};
-        }
-        return list_body(r, end, here + 1, ov.list) && leave_message(r, end, e_);
-      }
+      case 5: return container_value(r, wt, here, v, Value::Kind::Struct, ov.st, &Decoder::struct_body);
+      default: return container_value(r, wt, here, v, Value::Kind::List, ov.list, &Decoder::list_body);
     }
+  }
+
+  // A Struct or ListValue message of a Value at `here`, merged by `body` into
+  // `draft`; a Value that held another kind starts with an empty draft.
+  template <class Draft>
+  bool container_value(WireReader& r, unsigned wt, int here, Value& v, Value::Kind kind, Draft& draft,
+                       bool (Decoder::*body)(WireReader&, const unsigned char*, int, Draft&)) {
+    const unsigned char* end;
+    if (!expect_wire_type(wt, kLengthDelimited, e_) || !enter_message(r, here, end, e_)) return false;
+    if (v.kind != kind) {
+      v.kind = kind;
+      draft = Draft{};
+    }
+    return (this->*body)(r, end, here + 1, draft) && leave_message(r, end, e_);
   }
 
   bool list_body(WireReader& r, const unsigned char* end, int level, ListDraft& list) {
     const std::size_t base = values_.size();
-    while (r.p < end) {
-      std::uint32_t field;
-      unsigned wt;
-      if (!read_key(r, field, wt, e_)) return false;
-      if (field == 1) {
-        OpenValue v;
-        if (!expect_wire_type(wt, kLengthDelimited, e_) || !value(r, level, v)) {
-          e_.within("ListValue", "values");
-          return false;
-        }
-        values_.push_back(close(v));
-      } else if (!skip_field(r, field, wt, level, e_)) {
-        return false;
-      }
-    }
+    const bool ok = each_message_of_field_1(r, end, level, "ListValue", "values", [&] {
+      OpenValue v;
+      if (!value(r, level, v)) return false;
+      values_.push_back(close(v));
+      return true;
+    });
+    if (!ok) return false;
     // Repeated fields extend what an earlier occurrence of the list held.
     append_items(arena_, list.data, list.size, list.capacity, values_.data() + base, values_.size() - base);
     values_.resize(base);

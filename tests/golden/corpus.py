@@ -35,6 +35,8 @@ from decimal import Decimal
 from fractions import Fraction
 from pathlib import Path
 
+from support.objects import self_containing_dict, self_containing_list, toggling_dict, via_tuple
+
 import quarn_core
 
 HERE = Path(__file__).resolve().parent
@@ -170,34 +172,7 @@ def _hook(given):
     return type(given.get("name", "Hook"), (), members)()
 
 
-def _toggling():
-    d = {}
-
-    def flip(_):
-        if "z" in d:
-            del d["z"]
-        else:
-            d["z"] = 1
-        return 7
-
-    d["a"] = type("Hook", (), {"__index__": flip})()
-    return d
-
-
-def _loop(kind):
-    if kind == "list":
-        box = []
-        box.append(box)
-        return box
-    if kind == "dict":
-        d = {}
-        d["me"] = d
-        return d
-    inner = []
-    outer = (inner,)
-    inner.append(outer)
-    return outer
-
+LOOPS = {"list": self_containing_list, "dict": self_containing_dict, "tuple": via_tuple}
 
 WRAP = {"list": lambda v: [v], "tuple": lambda v: (v,), "dict": lambda v: {"k": v}}
 
@@ -219,8 +194,8 @@ def _decode_tagged(tag, body):
         "decimal": Decimal,
         "fraction": Fraction,
         "object": lambda _: object(),
-        "loop": _loop,
-        "toggling": lambda _: _toggling(),
+        "loop": lambda kind: LOOPS[kind](),
+        "toggling": lambda _: toggling_dict(),
         "hook": _hook,
     }
     if tag in simple:

@@ -17,7 +17,16 @@ from google.protobuf import struct_pb2
 
 import quarn_core as q
 
-from .objects import boom, nest
+from .objects import (
+    boom,
+    hook,
+    interrupt,
+    nest,
+    self_containing_dict,
+    self_containing_list,
+    toggling_dict,
+    via_tuple,
+)
 from .spans import MINIMAL_SPAN, span_args
 from .wire import ld, varint
 
@@ -32,15 +41,6 @@ def struct_oracle(value):
     s = struct_pb2.Struct()
     s.update(value)
     return s.SerializeToString(deterministic=True)
-
-
-def hook(**methods):
-    """An instance of a fresh class with the given dunder methods."""
-    return type("Hook", (), {f"__{k}__": v for k, v in methods.items()})()
-
-
-def interrupt(*_):
-    raise KeyboardInterrupt("hook")
 
 
 class Index:
@@ -74,40 +74,6 @@ def unicode_error(text):
     except UnicodeEncodeError as e:
         return e.args
     raise AssertionError(text)
-
-
-def toggling_dict():
-    """A dict whose member's __index__ adds or removes another member on every call."""
-    d = {}
-
-    def flip(_):
-        if "z" in d:
-            del d["z"]
-        else:
-            d["z"] = 1
-        return 7
-
-    d["a"] = hook(index=flip)
-    return d
-
-
-def self_containing_list():
-    box = []
-    box.append(box)
-    return box
-
-
-def self_containing_dict():
-    d = {}
-    d["me"] = d
-    return d
-
-
-def via_tuple():
-    inner = []
-    outer = (inner,)
-    inner.append(outer)
-    return outer
 
 
 # ---- valid inputs and what they give -------------------------------------------------------

@@ -1,5 +1,6 @@
-"""Interpreter objects for the conversion tests: nestings, and subclasses of the built-in
-containers and scalars whose protocol methods must never be called."""
+"""Interpreter objects for the conversion tests: nestings, subclasses of the built-in
+containers and scalars whose protocol methods must never be called, instances with given
+protocol methods, and containers that contain themselves or change while being read."""
 
 
 def nest(depth, wrap, inner=0):
@@ -45,3 +46,46 @@ class IntSub(int):
 
 class StrSub(str):
     __str__ = never
+
+
+def hook(**methods):
+    """An instance of a fresh class with the given dunder methods."""
+    return type("Hook", (), {f"__{k}__": v for k, v in methods.items()})()
+
+
+def interrupt(*_):
+    raise KeyboardInterrupt("hook")
+
+
+def toggling_dict():
+    """A dict whose member's __index__ adds or removes another member on every call."""
+    d = {}
+
+    def flip(_):
+        if "z" in d:
+            del d["z"]
+        else:
+            d["z"] = 1
+        return 7
+
+    d["a"] = hook(index=flip)
+    return d
+
+
+def self_containing_list():
+    box = []
+    box.append(box)
+    return box
+
+
+def self_containing_dict():
+    d = {}
+    d["me"] = d
+    return d
+
+
+def via_tuple():
+    inner = []
+    outer = (inner,)
+    inner.append(outer)
+    return outer
