@@ -217,7 +217,7 @@ class KeyOrderMemo {
 // name (stable), a later member replaces an earlier one of the same name, and
 // the surviving members are copied into `arena`. O(n log n), O(n) when the
 // members are already ascending or strictly descending, or (with `memo`) come
-// in the order of the memo's last object; objects of at most
+// in the order of an object the memo remembers; objects of at most
 // KeyOrderMemo::kMaxMembers members with unique names are remembered in `memo`.
 JsonValue make_object(Arena& arena, std::span<JsonMember> members, KeyOrderMemo* memo = nullptr);
 
