@@ -32,9 +32,10 @@ JsonValue make_object_sorted(Arena& arena, std::span<const JsonMember> members) 
 namespace {
 
 // Whether `ms` holds the names that `names` remembers, in the same order.
-bool same_names(std::span<const JsonMember> ms, const std::string_view* names) noexcept {
+template <class Name>
+bool same_names(std::span<const JsonMember> ms, const Name* names) noexcept {
   for (std::size_t i = 0; i < ms.size(); ++i) {
-    const std::string_view a = ms[i].name, b = names[i];
+    const std::string_view a = ms[i].name, b{names[i].data, names[i].size};
     if (a.size() != b.size() || (a.data() != b.data() && std::memcmp(a.data(), b.data(), a.size()) != 0))
       return false;
   }
@@ -121,7 +122,7 @@ JsonValue make_object(Arena& arena, std::span<JsonMember> members, KeyOrderMemo*
   if (seen != nullptr && w == n) {
     seen->n = n;
     for (std::size_t k = 0; k < n; ++k) {
-      seen->names[from[k]] = ms[k].name;
+      seen->names[from[k]] = {ms[k].name.data(), ms[k].name.size()};
       seen->order[k] = from[k];
     }
   }

@@ -205,10 +205,17 @@ class KeyOrderMemo {
  private:
   friend JsonValue make_object(Arena&, std::span<JsonMember>, KeyOrderMemo*);
   static constexpr std::size_t kEntries = 8;
+  // A name as plain data: the arrays below stay uninitialised until `n` says
+  // how much of them holds something, so a new memo costs eight stores
+  // rather than clearing four kilobytes on every parse.
+  struct Name {
+    const char* data;
+    std::size_t size;
+  };
   struct Entry {
-    std::size_t n = 0;                    // 0: nothing remembered
-    std::string_view names[kMaxMembers];  // in their original order
-    std::uint8_t order[kMaxMembers];      // order[k]: original position of the k-th name in order
+    std::size_t n = 0;                // 0: nothing remembered
+    Name names[kMaxMembers];          // in their original order
+    std::uint8_t order[kMaxMembers];  // order[k]: original position of the k-th name in order
   };
   Entry entries_[kEntries];
 };
