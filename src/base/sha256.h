@@ -12,7 +12,7 @@ using HashText = std::array<char, 64>;
 
 inline std::string_view as_view(const HashText& h) noexcept { return {h.data(), h.size()}; }
 
-// Incremental SHA-256 (OpenSSL's EVP interface). Move-only; a failure of the
+// Incremental SHA-256 (OpenSSL's libcrypto). Move-only; a failure of the
 // library (only on out-of-memory) throws std::bad_alloc.
 class Sha256 {
  public:
@@ -25,7 +25,9 @@ class Sha256 {
   HashText finish();
 
  private:
-  void* ctx_;  // EVP_MD_CTX*
+  // OpenSSL's low-level SHA256_CTX held in place, or (where libcrypto lacks
+  // those functions) a pointer to an EVP_MD_CTX; sha256.cpp checks the size.
+  alignas(8) unsigned char state_[128];
 };
 
 // The hash text of `bytes`.
