@@ -37,7 +37,9 @@ void to_hex(const unsigned char* digest, HashText& out) noexcept {
 #ifdef QUARN_SHA256_LOW_LEVEL
 
 namespace {
-SHA256_CTX* state(unsigned char* bytes) noexcept { return reinterpret_cast<SHA256_CTX*>(bytes); }
+SHA256_CTX* state(unsigned char* bytes) noexcept {
+  return std::launder(reinterpret_cast<SHA256_CTX*>(bytes));
+}
 }  // namespace
 
 Sha256::Sha256() {
@@ -126,7 +128,9 @@ void give_back_context(EVP_MD_CTX* ctx) noexcept {
   EVP_MD_CTX_free(ctx);
 }
 
-EVP_MD_CTX*& context(unsigned char* bytes) noexcept { return *reinterpret_cast<EVP_MD_CTX**>(bytes); }
+EVP_MD_CTX*& context(unsigned char* bytes) noexcept {
+  return *std::launder(reinterpret_cast<EVP_MD_CTX**>(bytes));
+}
 }  // namespace
 
 Sha256::Sha256() { new (state_) EVP_MD_CTX*(take_context()); }

@@ -20,7 +20,7 @@ class Sha256 {
   Sha256(Sha256&& other) noexcept;
   Sha256& operator=(Sha256&&) = delete;
   Sha256(const Sha256&) = delete;
-  ~Sha256();
+  ~Sha256();  // NOLINT(performance-trivially-destructible): gives back the EVP context where one is used
   void update(const char* data, std::size_t size);
   HashText finish();
 
