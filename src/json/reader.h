@@ -80,15 +80,10 @@ class Reader {
     skip_whitespace_run();
   }
 
-  // Skips every whitespace byte from the current one on.
-  [[gnu::noinline]] void skip_whitespace_run() noexcept {
-    while (cur_ != end_) {
-      const unsigned char c = static_cast<unsigned char>(*cur_);
-      // Every byte that can start or continue a token lies above the space.
-      if (c > ' ' || (c != ' ' && c != '\n' && c != '\t' && c != '\r')) return;
-      ++cur_;
-    }
-  }
+  // Skips every whitespace byte from the current one on. Pretty-printed text
+  // puts a line feed and a run of indentation before most tokens, so the run
+  // is scanned many bytes at a time.
+  [[gnu::noinline]] void skip_whitespace_run() noexcept { cur_ = detail::skip_space_run(cur_, end_); }
 
   // Failure helpers: record the error and return false.
   // At the current byte (P counts it):

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -9,6 +10,9 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define QUARN_SSE2 1
+#elif defined(__aarch64__) && defined(__ARM_NEON) && (defined(__GNUC__) || defined(__clang__))
+#include <arm_neon.h>
+#define QUARN_NEON 1
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -22,70 +26,181 @@ namespace quarn::json::detail {
 inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 inline constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
-// Bytes that end a run of plain string content (see scan_string_run).
-struct StopTable {
-  bool stop[256];
-};
-inline constexpr StopTable kStops = [] {
-  StopTable t{};
-  for (int c = 0; c < 0x20; ++c) t.stop[c] = true;
-  t.stop[static_cast<unsigned char>('"')] = true;
-  t.stop[static_cast<unsigned char>('\\')] = true;
-  return t;
-}();
+// The scanners below come in up to four builds of the same function: one byte
+// at a time (`_bytes`, the reference), a 64-bit word at a time (`_words`, any
+// CPU of either byte order), and 16 bytes at a time with SSE2 (x86-64) or NEON
+// (arm64). `scan_string_run` and `skip_space_run` pick the widest one the
+// target has; the fuzz target fuzz_scan checks every build against the
+// reference.
 
-// Flags (high bit of each byte) for the stop bytes among the eight at `p`; the
-// lowest flag is exact (borrows only run upward).
-inline std::uint64_t stop_flags8(const char* p) noexcept {
+// JSON's whitespace: space, tab, line feed, carriage return.
+QUARN_ALWAYS_INLINE bool is_space(unsigned char c) noexcept {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
+
+// Bytes that end a run of plain string content: a double quote, a backslash or
+// a byte below 20 (hex). These are exactly the bytes that the parser must look
+// at inside a string and that the printer must escape.
+QUARN_ALWAYS_INLINE bool is_string_stop(unsigned char c) noexcept {
+  return c < 0x20 || c == '"' || c == '\\';
+}
+
+inline const char* string_run_bytes(const char* p, const char* end) noexcept {
+  while (p < end && !is_string_stop(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+inline const char* space_run_bytes(const char* p, const char* end) noexcept {
+  while (p < end && is_space(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+// The first of `kWidth` bytes at `p` whose flag `hits` sets, for hits that
+// give `kBits` bits per byte in memory order from the lowest bit, and whose
+// lowest set bit is exact (a flag may be wrong only above a true one). Needs
+// end - p >= kWidth; never reads outside [p, end): a short tail is checked by
+// a window that ends at `end` and overlaps bytes already found unflagged.
+template <std::ptrdiff_t kWidth, int kBits, class Hits>
+QUARN_ALWAYS_INLINE const char* first_hit(const char* p, const char* end, Hits hits) noexcept {
+  for (; end - p >= kWidth; p += kWidth) {
+    const std::uint64_t m = hits(p);
+    if (m != 0) return p + std::countr_zero(m) / kBits;
+  }
+  if (p == end) return end;
+  const char* at = end - kWidth;
+  const std::uint64_t m = hits(at) >> (kBits * (p - at));
+  return m != 0 ? p + std::countr_zero(m) / kBits : end;
+}
+
+// Eight bytes as a number whose lowest byte is the first in memory.
+inline std::uint64_t load_le64(const char* p) noexcept {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
-  std::uint64_t q = v ^ (kOnes * '"');
-  std::uint64_t b = v ^ (kOnes * '\\');
+  if constexpr (std::endian::native == std::endian::big) {
+#if defined(__GNUC__) || defined(__clang__)
+    v = __builtin_bswap64(v);
+#else
+    std::uint64_t r = 0;
+    for (int i = 0; i < 8; ++i) r |= ((v >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    v = r;
+#endif
+  }
+  return v;
+}
+
+// High bit of every byte of `x` that is zero, exactly (no borrow between bytes).
+QUARN_ALWAYS_INLINE std::uint64_t zero_bytes(std::uint64_t x) noexcept {
+  return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
+}
+
+// Flags (high bit of each byte) for the string stops among the eight bytes at
+// `p`; the lowest flag is exact (borrows only run upward).
+QUARN_ALWAYS_INLINE std::uint64_t string_stops8(const char* p) noexcept {
+  const std::uint64_t v = load_le64(p);
+  const std::uint64_t q = v ^ (kOnes * '"');
+  const std::uint64_t b = v ^ (kOnes * '\\');
   return (((q - kOnes) & ~q) | ((b - kOnes) & ~b) | ((v - kOnes * 0x20) & ~v)) & kHighs;
 }
 
-// The first byte at or after `p` that ends a run of plain string content: a
-// double quote, a backslash or a byte below 20 (hex); `end` if there is none.
-// These are exactly the bytes that the parser must look at inside a string and
-// that the printer must escape. Never reads outside [p, end): a short tail is
-// checked by a window that ends at `end` and overlaps bytes already found plain.
-inline const char* scan_string_run(const char* p, const char* end) noexcept {
+// Flags for the bytes among the eight at `p` that are not whitespace; exact.
+QUARN_ALWAYS_INLINE std::uint64_t non_space8(const char* p) noexcept {
+  const std::uint64_t v = load_le64(p);
+  return ~(zero_bytes(v ^ (kOnes * ' ')) | zero_bytes(v ^ (kOnes * '\n')) | zero_bytes(v ^ (kOnes * '\t')) |
+           zero_bytes(v ^ (kOnes * '\r'))) &
+         kHighs;
+}
+
+inline const char* string_run_words(const char* p, const char* end) noexcept {
+  if (end - p < 8) return string_run_bytes(p, end);
+  return first_hit<8, 8>(p, end, string_stops8);
+}
+
+inline const char* space_run_words(const char* p, const char* end) noexcept {
+  if (end - p < 8) return space_run_bytes(p, end);
+  return first_hit<8, 8>(p, end, non_space8);
+}
+
 #ifdef QUARN_SSE2
-  if (end - p >= 16) {
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i below = _mm_set1_epi8(0x1F);
-    auto hits = [&](const char* at) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      // Unsigned v <= 0x1F  <=>  min(v, 0x1F) == v.
-      __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, below), v);
-      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), ctrl);
-      return static_cast<unsigned>(_mm_movemask_epi8(hit));
-    };
-    for (; end - p >= 16; p += 16) {
-      unsigned mask = hits(p);
-      if (mask != 0) return p + std::countr_zero(mask);
-    }
-    if (p == end) return end;
-    const char* at = end - 16;
-    unsigned mask = hits(at) >> (p - at);
-    return mask != 0 ? p + std::countr_zero(mask) : end;
-  }
+QUARN_ALWAYS_INLINE std::uint64_t string_stops16_sse2(const char* p) noexcept {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Unsigned v <= 0x1F  <=>  min(v, 0x1F) == v.
+  const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i hit = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))), ctrl);
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+
+QUARN_ALWAYS_INLINE std::uint64_t non_space16_sse2(const char* p) noexcept {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i space = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(space)) ^ 0xFFFFu;
+}
+
+inline const char* string_run_sse2(const char* p, const char* end) noexcept {
+  if (end - p < 16) return string_run_words(p, end);
+  return first_hit<16, 1>(p, end, string_stops16_sse2);
+}
+
+inline const char* space_run_sse2(const char* p, const char* end) noexcept {
+  if (end - p < 16) return space_run_words(p, end);
+  return first_hit<16, 1>(p, end, non_space16_sse2);
+}
 #endif
-  if constexpr (std::endian::native == std::endian::little) {
-    if (end - p >= 8) {
-      for (; end - p >= 8; p += 8) {
-        std::uint64_t t = stop_flags8(p);
-        if (t != 0) return p + (std::countr_zero(t) >> 3);
-      }
-      if (p == end) return end;
-      const char* at = end - 8;
-      std::uint64_t t = stop_flags8(at) >> (8 * (p - at));
-      return t != 0 ? p + (std::countr_zero(t) >> 3) : end;
-    }
-  }
-  while (p < end && !kStops.stop[static_cast<unsigned char>(*p)]) ++p;
-  return p;
+
+#ifdef QUARN_NEON
+// Four bits per byte (all set for a flagged byte), in memory order.
+QUARN_ALWAYS_INLINE std::uint64_t nibble_mask(uint8x16_t flags) noexcept {
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(flags), 4)), 0);
+}
+
+QUARN_ALWAYS_INLINE std::uint64_t string_stops16_neon(const char* p) noexcept {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p));
+  const uint8x16_t hit = vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8('"')), vceqq_u8(v, vdupq_n_u8('\\'))),
+                                  vcltq_u8(v, vdupq_n_u8(0x20)));
+  return nibble_mask(hit);
+}
+
+QUARN_ALWAYS_INLINE std::uint64_t non_space16_neon(const char* p) noexcept {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(p));
+  const uint8x16_t space = vorrq_u8(vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), vceqq_u8(v, vdupq_n_u8('\n'))),
+                                    vorrq_u8(vceqq_u8(v, vdupq_n_u8('\t')), vceqq_u8(v, vdupq_n_u8('\r'))));
+  return nibble_mask(vmvnq_u8(space));
+}
+
+inline const char* string_run_neon(const char* p, const char* end) noexcept {
+  if (end - p < 16) return string_run_words(p, end);
+  return first_hit<16, 4>(p, end, string_stops16_neon);
+}
+
+inline const char* space_run_neon(const char* p, const char* end) noexcept {
+  if (end - p < 16) return space_run_words(p, end);
+  return first_hit<16, 4>(p, end, non_space16_neon);
+}
+#endif
+
+// The first byte at or after `p` that ends a run of plain string content (see
+// is_string_stop); `end` if there is none.
+inline const char* scan_string_run(const char* p, const char* end) noexcept {
+#if defined(QUARN_SSE2)
+  return string_run_sse2(p, end);
+#elif defined(QUARN_NEON)
+  return string_run_neon(p, end);
+#else
+  return string_run_words(p, end);
+#endif
+}
+
+// The first byte at or after `p` that is not whitespace; `end` if there is none.
+inline const char* skip_space_run(const char* p, const char* end) noexcept {
+#if defined(QUARN_SSE2)
+  return space_run_sse2(p, end);
+#elif defined(QUARN_NEON)
+  return space_run_neon(p, end);
+#else
+  return space_run_words(p, end);
+#endif
 }
 
 // True when the eight bytes at `p` are all ASCII digits.

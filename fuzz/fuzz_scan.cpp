@@ -1,0 +1,66 @@
+// The byte scanners against their one-byte-at-a-time reference.
+//
+// Checked for any bytes and every start and end that cuts them: the word and
+// the 16-byte builds of the string-run and whitespace scanners find the same
+// byte as the reference, and never look outside the range (AddressSanitizer
+// sees the input copied to a buffer of its exact size). The first byte picks
+// how the rest is read: as it is, or mapped so that long runs of whitespace or
+// of plain string content, broken by the odd other byte, are common.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "common.h"
+#include "json/scan.h"
+
+using namespace quarn::json::detail;
+
+namespace {
+
+char mapped(unsigned mode, unsigned char b) {
+  if (b >= 0xF8) return static_cast<char>(b);  // kept: stops, quotes, high bytes
+  switch (mode % 3) {
+    case 1: return " \n\t\r"[b & 3];
+    case 2:
+      return (b & 0x70) == 0 ? static_cast<char>("\"\\\x1f\x01"[b & 3]) : static_cast<char>('a' + (b & 15));
+    default: return static_cast<char>(b);
+  }
+}
+
+void check_range(const char* p, const char* end) {
+  const char* run = string_run_bytes(p, end);
+  FUZZ_CHECK(string_run_words(p, end) == run);
+  FUZZ_CHECK(scan_string_run(p, end) == run);
+  const char* space = space_run_bytes(p, end);
+  FUZZ_CHECK(space_run_words(p, end) == space);
+  FUZZ_CHECK(skip_space_run(p, end) == space);
+#ifdef QUARN_SSE2
+  FUZZ_CHECK(string_run_sse2(p, end) == run);
+  FUZZ_CHECK(space_run_sse2(p, end) == space);
+#endif
+#ifdef QUARN_NEON
+  FUZZ_CHECK(string_run_neon(p, end) == run);
+  FUZZ_CHECK(space_run_neon(p, end) == space);
+#endif
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const unsigned mode = data[0];
+  const std::size_t n = size - 1;
+  std::unique_ptr<char[]> text(new char[n == 0 ? 1 : n]);
+  for (std::size_t i = 0; i < n; ++i) text[i] = mapped(mode, data[i + 1]);
+  const char* begin = text.get();
+  // Every start up to 16 bytes in, each with ends that cut 0 to 16 bytes off
+  // the text and with every length up to 40: each window alignment and tail
+  // of the wide builds.
+  for (std::size_t start = 0; start <= n && start <= 16; ++start) {
+    for (std::size_t cut = 0; cut <= 16 && start + cut <= n; ++cut)
+      check_range(begin + start, begin + n - cut);
+    for (std::size_t len = 0; len <= 40 && start + len <= n; ++len)
+      check_range(begin + start, begin + start + len);
+  }
+  return 0;
+}
