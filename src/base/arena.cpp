@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "base/spare.h"
+
 namespace quarn {
 
 namespace {
@@ -38,7 +40,7 @@ void Arena::release() noexcept {
   Block* b = head_;
   while (b != nullptr) {
     Block* prev = b->prev;
-    std::free(b);
+    spare::release(b, kHeader + b->size);
     b = prev;
   }
   head_ = nullptr;
@@ -53,8 +55,10 @@ void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   std::size_t block = next_block_ < want ? want : next_block_;
   if (block > kMaxBlock - kHeader && want <= kMaxBlock - kHeader) block = kMaxBlock - kHeader;
   if (block < want || block > SIZE_MAX - kHeader) throw std::bad_alloc();
-  auto* raw = static_cast<char*>(std::malloc(kHeader + block));
-  if (raw == nullptr) throw std::bad_alloc();
+  // Large blocks may be ones that an earlier call left (see spare.h).
+  std::size_t got;
+  auto* raw = static_cast<char*>(spare::acquire(kHeader + block, got));
+  block = got - kHeader;
   auto* b = reinterpret_cast<Block*>(raw);
   b->prev = head_;
   b->size = block;

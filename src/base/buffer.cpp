@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/spare.h"
+
 namespace quarn {
 
 Buffer& Buffer::operator=(Buffer&& other) noexcept {
   if (this != &other) {
-    std::free(data_);
+    spare::release(data_, capacity_);
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
@@ -18,10 +20,15 @@ Buffer& Buffer::operator=(Buffer&& other) noexcept {
   return *this;
 }
 
-Buffer::~Buffer() { std::free(data_); }
+Buffer::~Buffer() { spare::release(data_, capacity_); }
 
 void Buffer::reserve(std::size_t n) {
   if (n <= capacity_) return;
+  if (data_ == nullptr) {
+    // A large first block may be one that an earlier call left (see spare.h).
+    data_ = static_cast<char*>(spare::acquire(n, capacity_));
+    return;
+  }
   void* p = std::realloc(data_, n);
   if (p == nullptr) throw std::bad_alloc();
   data_ = static_cast<char*>(p);
