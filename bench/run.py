@@ -78,6 +78,7 @@ def timing_result(case, timings):
             "group": t.job.group,
             "primary": t.job.primary,
             "size": t.job.size,
+            "calls": t.job.calls,
             "median": t.median,
             "spread": t.spread,
             "ratio": r,

@@ -262,7 +262,8 @@ def test_fmt_time(seconds, text):
 def test_case_table():
     result = {"name": "c", "title": "t", "kind": "time", "unit": "MB/s", "rounds": 3, "notes": [("n", 0.5)],
               "rows": [{"name": "q", "primary": True, "median": 0.002, "size": 2_000_000, "spread": 0.05, "ratio": None},
-                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25}]}  # fmt: skip
+                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25},
+                       {"name": "r", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25, "calls": 400}]}  # fmt: skip
     assert report.case_lines(result) == [
         "c: t  [median of 3 interleaved rounds]",
         "",
@@ -270,6 +271,7 @@ def test_case_table():
         "|---|---:|---:|---:|---:|",
         "| q * | 2 ms | 1,000 | ±5% |  |",
         "| p | 8 ms | 250 | ±10% | 0.25 |",
+        "| r | 20 µs | 250 | ±10% | 0.25 |",
         "\nn: 0.50",
     ]
 
