@@ -124,6 +124,8 @@ def markdown(results):
         f"{versions(meta)}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}",
         "",
     ]
+    if "skipped" in results:
+        out += [results["skipped"]["why"] + ".", ""]
     for case in results["cases"]:
         lines = case_lines(case, meta)
         out += ["## " + lines[0]] + lines[1:] + [""]
