@@ -67,8 +67,9 @@ def _sha256_of(text):
 # Canonical text and hash.
 
 
-def canonical(size_name):
-    text = documents.document(size_name)
+def _canonical(name, title, text):
+    """normalize_and_hash, normalize_json and deterministic_hash on one document, against the
+    standard library's and orjson's pipelines and SHA-256 of the bytes alone."""
     data = text.encode()
     size = len(data)
 
@@ -89,12 +90,85 @@ def canonical(size_name):
         ("orjson loads+dumps, sha256", lambda: peers.orjson_normalize_and_hash(text), PEER),
         ("sha256 of the bytes (floor)", lambda: peers.sha256(data).hexdigest(), FLOOR),
     )
-    return Case(
-        f"canonical-{size_name}",
-        f"canonical text + hash, {size_name} document ({size:,} B)",
-        jobs,
-        check=check,
-    )
+    notes = [("quarn deterministic_hash / floor", "quarn deterministic_hash", "sha256 of the bytes (floor)")]
+    return Case(name, f"{title} ({size:,} B)", jobs, check=check, notes=notes)
+
+
+def canonical(size_name):
+    text = documents.document(size_name)
+    return _canonical(f"canonical-{size_name}", f"canonical text + hash, {size_name} document", text)
+
+
+# The standard documents and the records they hold.
+
+CORPUS_TITLES = {
+    "canada": "canada.json: numbers",
+    "citm": "citm_catalog.json: pretty-printed structure",
+    "twitter": "twitter.json: text",
+}
+
+
+def corpus_document(directory, name):
+    text = documents.corpus_document(directory, name)
+    return _canonical(f"corpus-{name}", f"canonical text + hash, {CORPUS_TITLES[name]}", text)
+
+
+# What a call's keyword arguments typically hold, recorded with every record.
+RECORD_KWARGS = {"timeout": 30.0, "retries": 2, "stream": False, "headers": {"Accept": "application/json"}}
+
+
+def _each(fn, items):
+    """One call of `fn` per item, the results dropped as an SDK would after handing them on."""
+
+    def run():
+        for item in items:
+            fn(item)
+
+    return run
+
+
+def corpus_records(directory):
+    """Per-record calls on the statuses of twitter.json and the events of citm_catalog.json: the
+    canonical text + hash of each record's JSON text, and process_export_payload_pyobject on each
+    record as a call's recorded arguments, {"args": record, "kwargs": RECORD_KWARGS}."""
+    jobs, checks, counts = [], [], []
+    for group, (objects, texts) in documents.corpus_records(directory).items():
+        payloads = [{"args": r, "kwargs": RECORD_KWARGS} for r in objects]
+        payload_texts = [json.dumps(p, ensure_ascii=False, separators=(",", ":")) for p in payloads]
+        n, size, payload_size = len(texts), sum(map(_utf8_size, texts)), sum(map(_utf8_size, payload_texts))
+        canon, payload = f"{group}: canonical", f"{group}: payload"
+        jobs += [
+            Job(f"quarn normalize_and_hash, {group}", _each(qc.normalize_and_hash, texts), MODULE, canon, True, size, n),
+            Job(f"orjson loads+dumps, sha256, {group}", _each(peers.orjson_normalize_and_hash, texts), PEER, canon, size=size, calls=n),
+            Job(f"quarn process_export_payload_pyobject, {group}",
+                _each(lambda p: qc.process_export_payload_pyobject(p, None), payloads), MODULE, payload, True, payload_size, n),
+            Job(f"orjson dumps+loads, sha256 (floor), {group}",
+                _each(lambda p: peers.payload_floor_object(p, None), payloads), FLOOR, payload, size=payload_size, calls=n),
+        ]  # fmt: skip
+        checks.append((objects, texts, payloads, payload_texts))
+        counts.append(f"{n} {group} ({size / n:,.0f} B each on average)")
+
+    def check():
+        for objects, texts, payloads, payload_texts in checks:
+            for value, text in zip(objects, texts):
+                out, digest = qc.normalize_and_hash(text)
+                assert digest == _sha256_of(out), "hash of another text than the canonical one"
+                same_value(json.loads(out), value)
+                same_value(orjson.loads(peers.orjson_normalize_and_hash(text)[0]), value)
+            for payload, text in zip(payloads, payload_texts):
+                normalized, value_hash, schema, schema_hash, struct = qc.process_export_payload_pyobject(
+                    payload, None
+                )
+                assert value_hash == qc.deterministic_hash(text), "value hash of another value"
+                floor = peers.payload_floor_object(payload, None)
+                same_value(normalized, floor[0])
+                assert floor[1] == _sha256_of(orjson.dumps(floor[0], option=peers.SORT))
+                p = peers.process_payload_object(payload, None)
+                assert schema_hash == p[3]
+                _check_payload(normalized, normalized, schema, struct, p[0], p[0], p[2], p[4], payload)
+
+    title = f"one call per record: {' and '.join(counts)}; per call = per record"
+    return Case("corpus-records", title, jobs, check=check)
 
 
 # Struct bytes of a JSON object.
@@ -436,6 +510,13 @@ def split_messages(small=2000, large=32000):
         notes=notes,
     )
 
+
+# The cases on the standard documents, which are read from a directory given when they are built:
+# name -> (the documents they need, builder taking the directory).
+CORPUS_CASES = {
+    f"corpus-{name}": ((name,), lambda d, n=name: corpus_document(d, n)) for name in CORPUS_TITLES
+}
+CORPUS_CASES["corpus-records"] = (("twitter", "citm"), corpus_records)
 
 CASES = {}
 for _size in ("request", "typical", "large", "huge"):

@@ -7,11 +7,16 @@ Sizes, as UTF-8 bytes of the JSON text:
   huge     ~20 MB    the same shape; records past the first MB repeat with new ids
 The content is realistic in shape: nested objects, arrays of records, strings with
 non-ASCII text and escapes, integers and doubles of many magnitudes.
+
+Besides these, the standard documents that JSON libraries are usually measured on are read
+from a directory (the corpus): canada.json, citm_catalog.json and twitter.json, and the
+records that twitter.json and citm_catalog.json hold are taken apart for per-record calls.
 """
 
 import base64
 import json
 import random
+from pathlib import Path
 
 WORDS = ["order", "customer", "payment", "refund", "Zürich", "東京", "Łódź", "naïve", "café", "Ελλάδα",
          "Привет", "🚀", "status", "retry", "timeout", "shipment", "invoice", "ß", "ümlaut", "price"]  # fmt: skip
@@ -203,3 +208,33 @@ def flat_document(target_bytes=1_000_000, seed=7):
         parts.append(_flat_items(rng, 126))
         size += len(parts[-1].encode()) + 1
     return "[" + ",".join(parts) + "]"
+
+
+# The standard documents.
+
+# Beside the repository's clone: <clone>/../shared/json-corpus.
+DEFAULT_CORPUS = Path(__file__).resolve().parents[2] / "shared" / "json-corpus"
+CORPUS_FILES = {"canada": "canada.json", "citm": "citm_catalog.json", "twitter": "twitter.json"}
+
+
+def missing_corpus_files(directory, names=tuple(CORPUS_FILES)):
+    """The file names among the documents `names` that `directory` lacks."""
+    return [CORPUS_FILES[n] for n in names if not (Path(directory) / CORPUS_FILES[n]).is_file()]
+
+
+def corpus_document(directory, name):
+    """One standard document's text, as its file holds it."""
+    return (Path(directory) / CORPUS_FILES[name]).read_bytes().decode("utf-8")
+
+
+def corpus_records(directory):
+    """The small records of the standard documents, as an SDK would hand them over one by one:
+    {group: (objects, texts)} for the statuses of twitter.json (its "statuses" array) and the
+    events of citm_catalog.json (the values of its "events" object), each record also printed
+    compactly as its own JSON text (non-ASCII characters as they are, like the files)."""
+    twitter = json.loads(corpus_document(directory, "twitter"))
+    citm = json.loads(corpus_document(directory, "citm"))
+    out = {}
+    for group, records in (("statuses", twitter["statuses"]), ("events", list(citm["events"].values()))):
+        out[group] = (records, [json.dumps(r, ensure_ascii=False, separators=(",", ":")) for r in records])
+    return out

@@ -25,6 +25,7 @@ class Job:
     group: str = ""  # variant of the case (a key order, a nesting shape); ratios stay inside it
     primary: bool = False  # the module job that the peers of its group are compared with
     size: int | None = None  # UTF-8 bytes handled per call, when throughput means something
+    calls: int = 1  # calls of the measured function per call of `fn` (one per record of a set)
 
 
 @dataclass

@@ -33,11 +33,17 @@ def fmt_bytes(n):
     return f"{n} B"
 
 
+def per_call(row):
+    """Seconds per call of the measured function: a job that makes several calls per run (one
+    per record of a set) is divided by their number."""
+    return row["median"] / row.get("calls", 1)
+
+
 def rate(row, unit):
     """Throughput of a timing row: MB/s of input, or calls per second."""
     if unit == "MB/s":
         return row["size"] / row["median"] / 1e6
-    return 1.0 / row["median"]
+    return 1.0 / per_call(row)
 
 
 def versions(meta):
@@ -67,7 +73,7 @@ def time_lines(case):
         cells.append(
             [
                 name,
-                fmt_time(row["median"]),
+                fmt_time(per_call(row)),
                 fmt_rate(rate(row, unit), unit),
                 f"±{row['spread'] * 100:.0f}%",
                 ratio,
@@ -118,6 +124,8 @@ def markdown(results):
         f"{versions(meta)}, {meta['machine']}, {meta['cpus']} CPUs. {RATIO_HELP}",
         "",
     ]
+    if "skipped" in results:
+        out += [results["skipped"]["why"] + ".", ""]
     for case in results["cases"]:
         lines = case_lines(case, meta)
         out += ["## " + lines[0]] + lines[1:] + [""]
@@ -139,7 +147,7 @@ def _bar_label(row, case):
         if row["result_text_bytes"] is not None:
             text += f", of which result {fmt_bytes(row['result_text_bytes'])}"
         return text + ")"
-    text = fmt_time(row["median"])
+    text = fmt_time(per_call(row))
     if row["ratio"] is not None:
         r = row["ratio"]
         factor = 1 / r if r < 1 else r

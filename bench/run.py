@@ -44,6 +44,27 @@ def select(names, patterns):
     return chosen
 
 
+def corpus_skips(selected, corpus_cases, directory, given):
+    """The cases among `selected` that need standard documents missing from `directory`, and
+    one line that says so. A directory named with --corpus (`given`) must hold what the
+    selected cases need: a missing one ends the run."""
+    from .documents import missing_corpus_files
+
+    if given and not directory.is_dir():
+        raise SystemExit(f"--corpus {directory}: no such directory")
+    needs = {name: corpus_cases[name][0] for name in selected if name in corpus_cases}
+    missing = missing_corpus_files(directory, sorted({d for ds in needs.values() for d in ds}))
+    if not missing:
+        return [], None
+    if given:
+        raise SystemExit(f"--corpus {directory}: {', '.join(missing)} missing")
+    skipped = [name for name, ds in needs.items() if missing_corpus_files(directory, ds)]
+    return skipped, (
+        f"standard documents: {', '.join(missing)} not found in {directory} "
+        f"(--corpus DIR names their directory); skipping {', '.join(skipped)}"
+    )
+
+
 def _importable(name):
     try:
         return importlib.util.find_spec(name) is not None
@@ -78,6 +99,7 @@ def timing_result(case, timings):
             "group": t.job.group,
             "primary": t.job.primary,
             "size": t.job.size,
+            "calls": t.job.calls,
             "median": t.median,
             "spread": t.spread,
             "ratio": r,
@@ -124,6 +146,13 @@ def main(argv=None):
         "'canonical' selects canonical-request, canonical-typical, ...)",
     )
     parser.add_argument("--list", action="store_true", help="list the cases and exit")
+    parser.add_argument(
+        "--corpus",
+        type=Path,
+        metavar="DIR",
+        help="directory of the standard documents canada.json, citm_catalog.json and twitter.json "
+        "(default: shared/json-corpus beside the repository's directory)",
+    )
     parser.add_argument("--out", type=Path, default=RESULTS, help="directory for latest.md, .json and .png")
     parser.add_argument("--no-chart", action="store_true", help="skip drawing latest.png")
     parser.add_argument("--redraw", action="store_true", help="only draw latest.png again from latest.json")
@@ -144,15 +173,21 @@ def main(argv=None):
         )
         return 2
 
-    from . import cases, harness, memory, report
+    from . import cases, documents, harness, memory, report
 
-    names = list(cases.CASES) + [MEMORY]
+    # The standard documents come first: they are the figures other libraries publish.
+    names = list(cases.CORPUS_CASES) + list(cases.CASES) + [MEMORY]
     if args.list:
         print("\n".join(names))
         return 0
     selected = select(names, [p for item in args.only for p in item.split(",") if p])
+    corpus = args.corpus or documents.DEFAULT_CORPUS
+    skipped, why = corpus_skips(selected, cases.CORPUS_CASES, corpus, args.corpus is not None)
     settings = harness.QUICK if args.quick else harness.FULL
     results = {"meta": _meta(args.quick), "cases": [], "failed": []}
+    if why:
+        print(why, flush=True)
+        results["skipped"] = {"cases": skipped, "why": why}
     if results["meta"]["protobuf_backend"] != "upb":
         print(
             f"note: protobuf runs on its {results['meta']['protobuf_backend']} backend, not upb",
@@ -167,12 +202,17 @@ def main(argv=None):
     print(report.versions(results["meta"]), flush=True)
     start = time.perf_counter()
     for name in selected:
+        if name in skipped:
+            continue
         t0 = time.perf_counter()
         try:
             if name == MEMORY:
                 result = memory_result(memory.run(args.quick), args.quick)
             else:
-                case = cases.CASES[name]()
+                if name in cases.CORPUS_CASES:
+                    case = cases.CORPUS_CASES[name][1](corpus)
+                else:
+                    case = cases.CASES[name]()
                 if case.check is not None:
                     case.check()
                 result = timing_result(case, harness.measure(case, settings))

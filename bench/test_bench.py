@@ -13,7 +13,7 @@ import pytest
 
 import quarn_core as qc
 from bench import cases, documents, harness, memory, peers, report
-from bench.run import _release, select
+from bench.run import _release, corpus_skips, main, select
 from tests.support.messages import Span
 from tests.support.spans import span_args
 
@@ -262,7 +262,8 @@ def test_fmt_time(seconds, text):
 def test_case_table():
     result = {"name": "c", "title": "t", "kind": "time", "unit": "MB/s", "rounds": 3, "notes": [("n", 0.5)],
               "rows": [{"name": "q", "primary": True, "median": 0.002, "size": 2_000_000, "spread": 0.05, "ratio": None},
-                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25}]}  # fmt: skip
+                       {"name": "p", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25},
+                       {"name": "r", "primary": False, "median": 0.008, "size": 2_000_000, "spread": 0.1, "ratio": 0.25, "calls": 400}]}  # fmt: skip
     assert report.case_lines(result) == [
         "c: t  [median of 3 interleaved rounds]",
         "",
@@ -270,6 +271,7 @@ def test_case_table():
         "|---|---:|---:|---:|---:|",
         "| q * | 2 ms | 1,000 | ±5% |  |",
         "| p | 8 ms | 250 | ±10% | 0.25 |",
+        "| r | 20 µs | 250 | ±10% | 0.25 |",
         "\nn: 0.50",
     ]
 
@@ -366,5 +368,93 @@ def test_case_checks_catch_a_peer_doing_other_work(case_name, attribute, sabotag
     case = cases.CASES[case_name]()
     case.check()
     monkeypatch.setattr(peers, attribute, sabotage)
+    with pytest.raises(AssertionError):
+        case.check()
+
+
+# The standard documents: a directory of small stand-ins with the same shapes.
+
+CORPUS = {
+    "canada.json": '{"type": "FeatureCollection", "features": [{"geometry": {"coordinates":\n'
+                   '  [[[-65.613616999999977, 43.420273000000009], [-65.619720000000029, 1e-7]]]}}]}',
+    "citm_catalog.json": '{\n  "events": {\n    "138586341": {"id": 138586341, "name": "Bach", "subTopicIds": [337184]},\n'
+                         '    "138585920": {"id": 138585920, "name": "Lenz", "logo": null}\n  },\n  "performances": [1]\n}',
+    "twitter.json": '{"statuses": [{"id": 505874924095815700, "text": "名前:前田 😋\\n", "user": {"lang": "ja"}},\n'
+                    '  {"id": 2, "text": "\\u00e9 \\"q\\"", "retweeted": false}], "search_metadata": {"count": 2}}',
+}  # fmt: skip
+CORPUS_NAMES = list(cases.CORPUS_CASES)
+
+
+@pytest.fixture
+def corpus(tmp_path):
+    for name, text in CORPUS.items():
+        (tmp_path / name).write_text(text, encoding="utf-8")
+    return tmp_path
+
+
+def test_corpus_records_are_the_statuses_and_the_events(corpus):
+    records = documents.corpus_records(corpus)
+    assert list(records) == ["statuses", "events"]
+    assert records["statuses"] == (
+        json.loads(CORPUS["twitter.json"])["statuses"],
+        [
+            '{"id":505874924095815700,"text":"名前:前田 😋\\n","user":{"lang":"ja"}}',
+            '{"id":2,"text":"é \\"q\\"","retweeted":false}',
+        ],
+    )
+    assert [r["name"] for r in records["events"][0]] == ["Bach", "Lenz"]
+    assert records["events"][1][1] == '{"id":138585920,"name":"Lenz","logo":null}'
+
+
+@pytest.mark.parametrize("remove, given, selected, skipped", [
+    ([], False, CORPUS_NAMES, []),
+    (["twitter.json"], False, CORPUS_NAMES + ["key-order"], ["corpus-twitter", "corpus-records"]),
+    (["twitter.json", "canada.json"], False, ["corpus-canada"], ["corpus-canada"]),
+    (["twitter.json"], False, ["corpus-citm", "key-order"], []),
+    (["twitter.json"], True, ["corpus-records"], "twitter.json missing"),
+    (["twitter.json"], True, ["corpus-canada"], []),
+])  # fmt: skip
+def test_corpus_skips(corpus, remove, given, selected, skipped):
+    for name in remove or ():
+        (corpus / name).unlink()
+    directory = corpus if remove is not None else corpus / "nowhere"
+    if type(skipped) is str:
+        with pytest.raises(SystemExit, match=skipped):
+            corpus_skips(selected, cases.CORPUS_CASES, directory, given)
+        return
+    names, line = corpus_skips(selected, cases.CORPUS_CASES, directory, given)
+    assert names == skipped and (line is None) == (not skipped)
+    assert not line or (
+        f"not found in {directory}" in line and line.endswith("skipping " + ", ".join(skipped))
+    )
+
+
+def test_run_without_the_corpus_says_so_once(tmp_path, monkeypatch, capsys):
+    monkeypatch.setattr(documents, "DEFAULT_CORPUS", tmp_path / "absent")
+    assert main(["--only", "corpus", "--out", str(tmp_path), "--no-chart"]) == 0
+    said = [line for line in capsys.readouterr().out.splitlines() if "standard documents" in line]
+    assert len(said) == 1 and "skipping " + ", ".join(CORPUS_NAMES) in said[0]
+    assert said[0] in (tmp_path / "latest.md").read_text(encoding="utf-8")
+    with pytest.raises(SystemExit, match="no such directory"):
+        main(["--only", "key-order", "--corpus", str(tmp_path / "absent")])
+
+
+def _one_member_less(text):
+    value = orjson.loads(text)
+    value.popitem()
+    return orjson.dumps(value, option=SORT), ""
+
+
+@pytest.mark.parametrize("case_name, target, attribute, sabotage", [
+    ("corpus-canada", qc, "deterministic_hash", lambda text: "0" * 64),
+    ("corpus-canada", peers, "orjson_normalize_and_hash", _one_member_less),
+    ("corpus-records", qc, "normalize_and_hash", lambda t, f=qc.normalize_and_hash: (f(t)[0], f(f"[{t}]")[1])),
+    ("corpus-records", peers, "payload_floor_object", lambda p, r, f=peers.payload_floor_object: f(p["args"], r)),
+    ("corpus-records", peers, "derive_schema", lambda v, r, f=peers.derive_schema: f(v["args"], r)),
+])  # fmt: skip
+def test_corpus_checks_catch_disagreement(corpus, case_name, target, attribute, sabotage, monkeypatch):
+    case = cases.CORPUS_CASES[case_name][1](corpus)
+    case.check()
+    monkeypatch.setattr(target, attribute, sabotage)
     with pytest.raises(AssertionError):
         case.check()
