@@ -200,14 +200,14 @@ JsonValue make_array(Arena& arena, std::span<const JsonValue> elems);
 // seen.
 class KeyOrderMemo {
  public:
-  static constexpr std::size_t kMaxMembers = 32;
+  static constexpr std::size_t kMaxMembers = 64;
 
  private:
   friend JsonValue make_object(Arena&, std::span<JsonMember>, KeyOrderMemo*);
   static constexpr std::size_t kEntries = 8;
   // A name as plain data: the arrays below stay uninitialised until `n` says
   // how much of them holds something, so a new memo costs eight stores
-  // rather than clearing four kilobytes on every parse.
+  // rather than clearing eight kilobytes on every parse.
   struct Name {
     const char* data;
     std::size_t size;
