@@ -177,7 +177,7 @@ def main():
         "fuzz_schema": write(out, "fuzz_schema", [raw(s) for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
         # the first byte picks the mode: 0 reads the text as it is
-        "fuzz_scan": write(out, "fuzz_scan", [bytes([m]) + t for t in texts[:200] for m in (0, 1, 2)]),
+        "fuzz_scan": write(out, "fuzz_scan", [bytes([m]) + t for t in texts[:200] for m in (0, 1, 2, 3)]),
     }  # fmt: skip
     for target, n in counts.items():
         print("%-18s %d seeds" % (target, n))

@@ -175,10 +175,7 @@ bool Reader::read_escaped_string(const char* start, std::string& scratch, std::s
 
 namespace {
 
-using detail::eight_digit_value;
-using detail::eight_digits;
-
-constexpr bool kSwarDigits = std::endian::native == std::endian::little;
+constexpr std::uint64_t kPow10u[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
 
 }  // namespace
@@ -192,12 +189,15 @@ QUARN_ALWAYS_INLINE bool Reader::read_integer_part(Decimal& d) {
     return true;
   }
   if (c < '1' || c > '9') return fail_here(msg::kInvalidNumber);
-  if constexpr (kSwarDigits) {
-    while (d.taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
-      d.s = d.s * 100000000ull + eight_digit_value(cur_);
-      cur_ += 8;
-      d.taken += 8;
-    }
+  // Up to eight digits a step while eight bytes remain, within the 19 that
+  // always fit; the loops below take what is left.
+  while (end_ - cur_ >= 8) {
+    std::uint64_t v;
+    const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
+    d.s = d.s * kPow10u[k] + v;
+    cur_ += k;
+    d.taken += k;
+    if (k < 8) break;
   }
   for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
     d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
@@ -219,13 +219,14 @@ QUARN_ALWAYS_INLINE bool Reader::read_fraction(Decimal& d) {
   if (cur_ == end_) return fail_eof(msg::kEofValue);
   if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
   if (!d.dropped) {
-    if constexpr (kSwarDigits) {
-      while (d.taken <= 11 && end_ - cur_ >= 8 && eight_digits(cur_)) {
-        d.s = d.s * 100000000ull + eight_digit_value(cur_);
-        cur_ += 8;
-        d.x -= 8;
-        d.taken += 8;
-      }
+    while (end_ - cur_ >= 8) {
+      std::uint64_t v;
+      const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
+      d.s = d.s * kPow10u[k] + v;
+      cur_ += k;
+      d.x -= k;
+      d.taken += k;
+      if (k < 8) break;
     }
     for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
       d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');

@@ -203,29 +203,29 @@ inline const char* skip_space_run(const char* p, const char* end) noexcept {
 #endif
 }
 
-// True when the eight bytes at `p` are all ASCII digits.
-inline bool eight_digits(const char* p) noexcept {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return (v & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull &&
-         ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull;
-}
-
-// The value of the eight ASCII digits at `p`.
-inline std::uint64_t eight_digit_value(const char* p) noexcept {
-  if constexpr (std::endian::native != std::endian::little) {
-    std::uint64_t r = 0;
-    for (int i = 0; i < 8; ++i) r = r * 10 + static_cast<std::uint64_t>(p[i] - '0');
-    return r;
+// The number of ASCII digits, at most `max` (0 to 8), that start the eight
+// bytes at `p`, and in `value` the number those digits write. Any CPU: the
+// bytes are read in memory order (load_le64), and every step below is exact
+// for the digits before the first other byte; what the steps do to the bytes
+// after it (a borrow or a carry) is shifted out before the value is formed.
+QUARN_ALWAYS_INLINE int leading_digits8(const char* p, int max, std::uint64_t& value) noexcept {
+  const std::uint64_t t = load_le64(p) - kOnes * '0';
+  // High bit of every byte that is not a digit (its t is 10 or more, or wrapped).
+  const std::uint64_t other = ((t + kOnes * 0x76) | t) & kHighs;
+  int k = other == 0 ? 8 : std::countr_zero(other) >> 3;
+  if (k > max) k = max;
+  if (k == 0) {
+    value = 0;
+    return 0;
   }
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  v -= 0x3030303030303030ull;
+  // The k digits to the top bytes, zeros (leading zero digits) below them.
+  std::uint64_t v = t << (8 * (8 - k));
   v = (v * 10) + (v >> 8);
   v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
        (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
       32;
-  return v;
+  value = v;
+  return k;
 }
 
 // Copies n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as two word moves:
