@@ -177,8 +177,8 @@ def main():
         "fuzz_schema": write(out, "fuzz_schema", [raw(s) for s in objects]),
         "fuzz_base64_utf8": write(out, "fuzz_base64_utf8", blobs + texts[:300]),
         # mode (0 reads the text as it is), start and cut of the range, text
-        "fuzz_scan": write(out, "fuzz_scan", [bytes([m, i, 7 * i % 256]) + t for i, t in enumerate(texts[:200])
-                                              for m in (0, 1, 2, 3)]),
+        "fuzz_scan": write(out, "fuzz_scan", [bytes([m, i, 7 * i % 256]) + t
+                                              for i, t in enumerate(texts[:200]) for m in (0, 1, 2, 3)]),
     }  # fmt: skip
     for target, n in counts.items():
         print("%-18s %d seeds" % (target, n))
