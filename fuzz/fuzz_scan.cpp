@@ -41,8 +41,8 @@ void check_range(const char* p, const char* end) {
     // The digits that start the eight bytes, counted and valued one at a time.
     int digits = 0;
     while (digits < 8 && p[digits] >= '0' && p[digits] <= '9') ++digits;
-    for (int max = 0; max <= 8; ++max) {
-      const int want = digits < max ? digits : max;
+    for (int max = -20; max <= 9; ++max) {
+      const int want = max <= 0 ? 0 : digits < max ? digits : max;
       std::uint64_t value = 0, got = ~std::uint64_t{0};
       for (int i = 0; i < want; ++i) value = value * 10 + static_cast<std::uint64_t>(p[i] - '0');
       FUZZ_CHECK(leading_digits8(p, max, got) == want);

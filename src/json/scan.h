@@ -203,7 +203,7 @@ inline const char* skip_space_run(const char* p, const char* end) noexcept {
 #endif
 }
 
-// The number of ASCII digits, at most `max` (0 to 8), that start the eight
+// The number of ASCII digits, at most `max` (none when `max` is 0 or less), that start the eight
 // bytes at `p`, and in `value` the number those digits write. Any CPU: the
 // bytes are read in memory order (load_le64), and every step below is exact
 // for the digits before the first other byte; what the steps do to the bytes
@@ -214,7 +214,7 @@ QUARN_ALWAYS_INLINE int leading_digits8(const char* p, int max, std::uint64_t& v
   const std::uint64_t other = ((t + kOnes * 0x76) | t) & kHighs;
   int k = other == 0 ? 8 : std::countr_zero(other) >> 3;
   if (k > max) k = max;
-  if (k == 0) {
+  if (k <= 0) {  // also a `max` below 0: no room left
     value = 0;
     return 0;
   }
