@@ -87,6 +87,7 @@ def test_repeated_calls_keep_memory_and_references(case_id, name, make, expected
         tracked = calls.reachable(args, kwargs)
         counts = counts_of(tracked)
         assert repeat(fn, args, kwargs, expected, 1) == (0, None), describe(expected)
+        gc.collect()
         assert changed(tracked, counts) == []
         kept = fn(*args, **kwargs) if isinstance(expected, Ok) else None  # alive throughout
         if isinstance(expected, Ok) and not shared(kept):
