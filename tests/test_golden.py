@@ -1,6 +1,7 @@
 """The golden corpus: every case of tests/golden/*.jsonl gives exactly its recorded outcome.
 
-The files pin every result byte and exception text of the nine functions; any change of an
+The files pin every result byte and exception text of the nine functions (a text that the
+interpreter writes is compared with what the running interpreter writes); any change of an
 output fails here with the ids of the cases that moved. tests/golden/generate.py writes them.
 """
 

@@ -28,13 +28,29 @@ object with one member, the tag:
 A case is one line: {"id", "args", optional "kwargs", then "result" or "raises": [class,
 text]}. Exceptions are named by their class name, prefixed with the module for classes
 outside builtins.
+
+An exception's text is a str, held character for character, unless the module passes on a
+text that the interpreter wrote (its wording differs between interpreter versions). Such a text
+is a list of pieces, joined in order: str pieces are the module's own (the "argument 'name': "
+prefix of a parameter's TypeError) and stay held exactly; the one tagged piece
+
+    {"$interpreter": [call, value]}   the text of the exception that the running interpreter
+                                      raises for call on the decoded value (support/interpreter.py):
+                                      "index" (operator.index), "int64" (operator.index, then
+                                      PyLong_AsLongLong) or "utf8" (str.encode("utf-8"))
+
+stands for the interpreter's. The generator records a text in this form when it is exactly
+such a text (behind its prefix): "index" of the parameter that a TypeError's prefix names,
+"int64" of an argument for an OverflowError, "utf8" of the str that a UnicodeEncodeError names.
 """
 
+import inspect
 import json
 from decimal import Decimal
 from fractions import Fraction
 from pathlib import Path
 
+from support.interpreter import failure, says
 from support.objects import self_containing_dict, self_containing_list, toggling_dict, via_tuple
 
 import quarn_core
@@ -255,6 +271,29 @@ def exception_name(e):
     return cls.__name__ if cls.__module__ == "builtins" else f"{cls.__module__}.{cls.__qualname__}"
 
 
+def _interpreter_calls(e, fn, args, kwargs):
+    """(module's prefix, call, tagged value) for each interpreter call whose failure e may pass on."""
+    if type(e) is UnicodeEncodeError:
+        return [("", "utf8", encode(e.object))]
+    bound = dict(zip(inspect.signature(fn).parameters, args)) | kwargs
+    if type(e) is TypeError:
+        return [(f"argument '{name}': ", "index", data) for name, data in bound.items()]
+    if type(e) is OverflowError:
+        return [("", "int64", data) for data in bound.values()]
+    return []
+
+
+def _text_of(e, fn, args, kwargs):
+    """The recorded form of e's text: a list of pieces where it is the interpreter's, else str(e)."""
+    message = str(e)
+    for prefix, call, data in _interpreter_calls(e, fn, args, kwargs):
+        if message.startswith(prefix):
+            said = failure(call, decode(data))
+            if type(said) is type(e) and prefix + str(said) == message:
+                return ([prefix] if prefix else []) + [{"$interpreter": [call, data]}]
+    return message
+
+
 def run(function, args, kwargs):
     """The outcome of one call from tagged arguments: {"result": ...} or {"raises": [...]}."""
     fn = getattr(quarn_core, function)
@@ -263,8 +302,25 @@ def run(function, args, kwargs):
     try:
         result = fn(*call_args, **call_kwargs)
     except BaseException as e:  # the exception is the outcome under test
-        return {"raises": [exception_name(e), str(e)]}
+        return {"raises": [exception_name(e), _text_of(e, fn, args, kwargs)]}
     return {"result": encode(result)}
+
+
+def _piece(piece):
+    if isinstance(piece, str):
+        return piece
+    ((tag, (call, data)),) = piece.items()
+    if tag != "$interpreter":
+        raise ValueError(f"unknown text piece {tag!r}")
+    return says(call, decode(data))
+
+
+def resolved(outcome):
+    """The outcome with an exception's text as the running interpreter writes it."""
+    if "raises" not in outcome or isinstance(outcome["raises"][1], str):
+        return outcome
+    name, pieces = outcome["raises"]
+    return {"raises": [name, "".join(map(_piece, pieces))]}
 
 
 def outcome_of(case):
@@ -296,7 +352,8 @@ def load(function):
 
 
 def difference(function, case):
-    """None when the module gives the case's recorded outcome, else (expected, got) as text."""
+    """None when the module gives the case's recorded outcome (an interpreter's text as the running
+    interpreter writes it), else (expected, got) as text."""
     got = run(function, case["args"], case.get("kwargs", {}))
-    expected, actual = text(outcome_of(case)), text(got)
+    expected, actual = text(resolved(outcome_of(case))), text(resolved(got))
     return None if expected == actual else (expected, actual)
