@@ -8,6 +8,7 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
+from support.interpreter import refcounts
 from support.objects import DictSub, IntSub, ListSub, StrSub, TupleSub, boom, nest, never, strict
 
 import quarn_core
@@ -224,7 +225,7 @@ def test_references_are_given_back():
     hook = obj(float=lambda s: 1.5)
     payload, failing = {key: inner, "h": hook, long: long}, {key: [inner, set()]}
     objs = (key, text, big, long, inner, hook, payload, failing)
-    before = [sys.getrefcount(o) for o in objs]
+    before = refcounts(objs)
     for _ in range(3):
         result = run(payload)
         for bad in (failing, {key: inner, 1: 2}, hooked(lambda h: {key: [inner, h]}, dict.clear)):
@@ -233,7 +234,7 @@ def test_references_are_given_back():
     counts = sys.getrefcount(result[0]), sys.getrefcount(result[0][key]), sys.getrefcount(result[2])
     assert counts == (2, 2, 2) and result[0][key] is not inner
     del result  # it may share strings and numbers with the payload
-    assert [sys.getrefcount(o) for o in objs] == before
+    assert refcounts(objs) == before
 
 
 def test_numpy_values():

@@ -19,6 +19,7 @@ import sys
 import pytest
 from support import calls
 from support.calls import CASES, SANITIZED, Ok, describe, function, matches, shared
+from support.interpreter import refcounts
 
 CALLS = 10**3 if SANITIZED else 10**5
 WARM_UP = CALLS // 10
@@ -62,7 +63,7 @@ def repeat(fn, args, kwargs, expected, n):
 
 
 def counts_of(objects):
-    return [sys.getrefcount(o) for o in objects]
+    return refcounts(objects)
 
 
 def changed(objects, counts):

@@ -15,6 +15,7 @@ import threading
 import pytest
 from support import calls as call_table
 from support.calls import CASES, NOISY, SANITIZED, Ok, call, function, quiet_stderr, shared
+from support.interpreter import refcounts
 
 THREADS = 8 if SANITIZED else 12
 ROUNDS = 40 if SANITIZED else 300
@@ -69,7 +70,7 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
 
     tracked = call_table.reachable(*(shared_args[cid] for cid, _, _ in table if cid not in PER_THREAD))
     gc.collect()
-    counts = [sys.getrefcount(o) for o in tracked]
+    counts = refcounts(tracked)
     barrier = threading.Barrier(THREADS)
     failures, calls = [], [0] * THREADS
 
@@ -98,7 +99,7 @@ def test_concurrent_calls_match_a_sequential_run(tiny_switch_interval):
     assert witness.overlaps > 0 and witness.inside == 0
     assert calls == [ROUNDS * len(table)] * THREADS
     gc.collect()  # caught exceptions reach the frames that held them: cycles
-    after = [sys.getrefcount(o) for o in tracked]
+    after = refcounts(tracked)
     assert [
         (repr(o)[:80], b, a) for o, b, a in zip(tracked, counts, after) if a != b and not shared(o)
     ] == []  # the soak test watches the shared ones
