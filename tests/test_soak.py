@@ -86,6 +86,7 @@ def test_repeated_calls_keep_memory_and_references(case_id, name, make, expected
         # The first call gives back every reference it takes, before a miscounted one can add up
         # to a freed object, and hands its result to the caller alone.
         tracked = calls.reachable(args, kwargs)
+        gc.collect()  # garbage of earlier tests may still refer to shared arguments
         counts = counts_of(tracked)
         assert repeat(fn, args, kwargs, expected, 1) == (0, None), describe(expected)
         gc.collect()
