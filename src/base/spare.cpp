@@ -27,6 +27,8 @@ struct Kept {
 
 std::atomic<Kept*> slots[kSlots];
 
+thread_local int keep_depth = 0;
+
 // Puts `k` into an empty slot; false when every slot is taken.
 bool put(Kept* k) noexcept {
   for (auto& slot : slots) {
@@ -40,7 +42,7 @@ bool put(Kept* k) noexcept {
 
 void* acquire(std::size_t size, std::size_t& got) {
   if (QUARN_KEEP_BLOCKS && size >= kMinKept && size <= kMaxKept) {
-    // Take every kept block out, keep the smallest that fits, put the rest back.
+    // Take every kept block out and use the smallest that fits.
     Kept* taken[kSlots];
     Kept* best = nullptr;
     for (int i = 0; i < kSlots; ++i) {
@@ -48,8 +50,11 @@ void* acquire(std::size_t size, std::size_t& got) {
       if (taken[i] != nullptr && taken[i]->size >= size && (best == nullptr || taken[i]->size < best->size))
         best = taken[i];
     }
+    // On a miss every kept block is smaller than what is asked for: the work
+    // has moved on to larger sizes, so they go back to malloc, which can reuse
+    // their memory for this request, rather than adding to the peak.
     for (Kept* k : taken)
-      if (k != nullptr && k != best && !put(k)) std::free(k);
+      if (k != nullptr && k != best && (best == nullptr || !put(k))) std::free(k);
     if (best != nullptr) {
       got = best->size;
       return best;
@@ -63,12 +68,15 @@ void* acquire(std::size_t size, std::size_t& got) {
 
 void release(void* block, std::size_t size) noexcept {
   if (block == nullptr) return;
-  if (QUARN_KEEP_BLOCKS && size >= kMinKept && size <= kMaxKept) {
+  if (QUARN_KEEP_BLOCKS && keep_depth > 0 && size >= kMinKept && size <= kMaxKept) {
     Kept* k = static_cast<Kept*>(block);
     k->size = size;
     if (put(k)) return;
   }
   std::free(block);
 }
+
+KeepBlocks::KeepBlocks() noexcept { ++keep_depth; }
+KeepBlocks::~KeepBlocks() { --keep_depth; }
 
 }  // namespace quarn::spare

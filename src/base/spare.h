@@ -24,13 +24,29 @@ inline constexpr std::size_t kMaxKept = std::size_t{8} << 20;
 inline constexpr int kSlots = 2;
 
 // A block of at least `size` bytes from malloc's heap, the smallest kept one
-// that is large enough when there is one; `got` receives its usable size
-// (at least `size`). Throws std::bad_alloc when memory is exhausted.
+// that is large enough when there is one (the other kept blocks stay kept);
+// when none is, every kept block is freed first. `got` receives the block's
+// usable size (at least `size`). Throws std::bad_alloc when memory is
+// exhausted.
 void* acquire(std::size_t size, std::size_t& got);
 
 // Gives back a block of `size` usable bytes that acquire, malloc or realloc
-// made (null is ignored): kept when its size is within the bounds and a slot
-// is free, else freed.
+// made (null is ignored): kept when a KeepBlocks lives on this thread, its
+// size is within the bounds and a slot is free; else freed.
 void release(void* block, std::size_t size) noexcept;
+
+// While one lives on a thread, blocks given back there may be kept. A call
+// whose blocks are done only when its result object exists (the text entries:
+// the printed text becomes the result str) opens one; a call that builds many
+// result objects after its blocks are done (the object path) does not, since
+// there a kept block would add to the call's peak memory instead of serving
+// the objects built after it.
+class KeepBlocks {
+ public:
+  KeepBlocks() noexcept;
+  ~KeepBlocks();
+  KeepBlocks(const KeepBlocks&) = delete;
+  KeepBlocks& operator=(const KeepBlocks&) = delete;
+};
 
 }  // namespace quarn::spare

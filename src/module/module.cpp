@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/spare.h"
 #include "json/canonical.h"
 #include "module/frame.h"
 #include "payload/export_payload.h"
@@ -104,6 +105,9 @@ bool bind_text(const Signature& sig, PyObject* args, PyObject* kwargs, Ref& slot
 template <class Body, class Make>
 PyObject* text_entry(const Signature& sig, PyObject* args, PyObject* kwargs, Body&& body, Make&& make) {
   return frame::guard(sig.function, [&]() -> PyObject* {
+    // The working blocks of a text entry are done once its result exists;
+    // large ones are kept for the next call (see spare.h).
+    spare::KeepBlocks keep;
     Ref slot;
     std::string_view text;
     if (!bind_text(sig, args, kwargs, slot, text)) return nullptr;
