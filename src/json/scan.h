@@ -55,13 +55,16 @@ inline const char* space_run_bytes(const char* p, const char* end) noexcept {
   return p;
 }
 
-// The first of `kWidth` bytes at `p` whose flag `hits` sets, for hits that
-// give `kBits` bits per byte in memory order from the lowest bit, and whose
-// lowest set bit is exact (a flag may be wrong only above a true one). Needs
-// end - p >= kWidth; never reads outside [p, end): a short tail is checked by
-// a window that ends at `end` and overlaps bytes already found unflagged.
-template <std::ptrdiff_t kWidth, int kBits, class Hits>
-QUARN_ALWAYS_INLINE const char* first_hit(const char* p, const char* end, Hits hits) noexcept {
+// The first of the bytes in [p, end) whose flag `hits` sets, `kWidth` bytes
+// at a time, for hits that give `kBits` bits per byte in memory order from the
+// lowest bit, and whose lowest set bit is exact (a flag may be wrong only above
+// a true one); a range shorter than kWidth goes to `narrower`. Never reads
+// outside [p, end): a short tail is checked by a window that ends at `end` and
+// overlaps bytes already found unflagged.
+template <std::ptrdiff_t kWidth, int kBits, class Hits, class Narrower>
+QUARN_ALWAYS_INLINE const char* first_hit(const char* p, const char* end, Hits hits,
+                                          Narrower narrower) noexcept {
+  if (end - p < kWidth) return narrower(p, end);
   for (; end - p >= kWidth; p += kWidth) {
     const std::uint64_t m = hits(p);
     if (m != 0) return p + std::countr_zero(m) / kBits;
@@ -111,13 +114,11 @@ QUARN_ALWAYS_INLINE std::uint64_t non_space8(const char* p) noexcept {
 }
 
 inline const char* string_run_words(const char* p, const char* end) noexcept {
-  if (end - p < 8) return string_run_bytes(p, end);
-  return first_hit<8, 8>(p, end, string_stops8);
+  return first_hit<8, 8>(p, end, string_stops8, string_run_bytes);
 }
 
 inline const char* space_run_words(const char* p, const char* end) noexcept {
-  if (end - p < 8) return space_run_bytes(p, end);
-  return first_hit<8, 8>(p, end, non_space8);
+  return first_hit<8, 8>(p, end, non_space8, space_run_bytes);
 }
 
 #ifdef QUARN_SSE2
@@ -139,13 +140,11 @@ QUARN_ALWAYS_INLINE std::uint64_t non_space16_sse2(const char* p) noexcept {
 }
 
 inline const char* string_run_sse2(const char* p, const char* end) noexcept {
-  if (end - p < 16) return string_run_words(p, end);
-  return first_hit<16, 1>(p, end, string_stops16_sse2);
+  return first_hit<16, 1>(p, end, string_stops16_sse2, string_run_words);
 }
 
 inline const char* space_run_sse2(const char* p, const char* end) noexcept {
-  if (end - p < 16) return space_run_words(p, end);
-  return first_hit<16, 1>(p, end, non_space16_sse2);
+  return first_hit<16, 1>(p, end, non_space16_sse2, space_run_words);
 }
 #endif
 
@@ -170,13 +169,11 @@ QUARN_ALWAYS_INLINE std::uint64_t non_space16_neon(const char* p) noexcept {
 }
 
 inline const char* string_run_neon(const char* p, const char* end) noexcept {
-  if (end - p < 16) return string_run_words(p, end);
-  return first_hit<16, 4>(p, end, string_stops16_neon);
+  return first_hit<16, 4>(p, end, string_stops16_neon, string_run_words);
 }
 
 inline const char* space_run_neon(const char* p, const char* end) noexcept {
-  if (end - p < 16) return space_run_words(p, end);
-  return first_hit<16, 4>(p, end, non_space16_neon);
+  return first_hit<16, 4>(p, end, non_space16_neon, space_run_words);
 }
 #endif
 
