@@ -180,6 +180,22 @@ constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
 
 }  // namespace
 
+QUARN_ALWAYS_INLINE int Reader::take_wide_digits(Decimal& d) noexcept {
+  // Up to eight digits a step while eight bytes remain, within the 19 that
+  // always fit; the callers' loops take what is left.
+  int taken = 0;
+  while (end_ - cur_ >= 8) {
+    std::uint64_t v;
+    const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
+    d.s = d.s * kPow10u[k] + v;
+    cur_ += k;
+    d.taken += k;
+    taken += k;
+    if (k < 8) break;
+  }
+  return taken;
+}
+
 QUARN_ALWAYS_INLINE bool Reader::read_integer_part(Decimal& d) {
   const char c = *cur_;
   if (c == '0') {
@@ -189,16 +205,7 @@ QUARN_ALWAYS_INLINE bool Reader::read_integer_part(Decimal& d) {
     return true;
   }
   if (c < '1' || c > '9') return fail_here(msg::kInvalidNumber);
-  // Up to eight digits a step while eight bytes remain, within the 19 that
-  // always fit; the loops below take what is left.
-  while (end_ - cur_ >= 8) {
-    std::uint64_t v;
-    const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
-    d.s = d.s * kPow10u[k] + v;
-    cur_ += k;
-    d.taken += k;
-    if (k < 8) break;
-  }
+  take_wide_digits(d);
   for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
     d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
     ++d.taken;
@@ -219,15 +226,7 @@ QUARN_ALWAYS_INLINE bool Reader::read_fraction(Decimal& d) {
   if (cur_ == end_) return fail_eof(msg::kEofValue);
   if (!is_digit(*cur_)) return fail_here(msg::kInvalidNumber);
   if (!d.dropped) {
-    while (end_ - cur_ >= 8) {
-      std::uint64_t v;
-      const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
-      d.s = d.s * kPow10u[k] + v;
-      cur_ += k;
-      d.x -= k;
-      d.taken += k;
-      if (k < 8) break;
-    }
+    d.x -= take_wide_digits(d);
     for (const char* limit = digit_limit(d.taken); cur_ != limit && is_digit(*cur_);) {
       d.s = d.s * 10 + static_cast<std::uint64_t>(*cur_++ - '0');
       --d.x;

@@ -206,6 +206,9 @@ class Reader {
   // part (after any '-'), the fraction ('.'), the exponent ('e' or 'E'), and
   // the value made of them. An exponent beyond 32 bits makes the number zero
   // (`zero`) when it is negative or every digit is 0, else out of range.
+  // Takes digits into `d` up to eight at a time (as many as start the text and
+  // fit in the 19, while eight bytes remain); returns how many.
+  int take_wide_digits(Decimal& d) noexcept;
   bool read_integer_part(Decimal& d);
   bool read_fraction(Decimal& d);
   bool read_exponent(Decimal& d, bool& zero);
