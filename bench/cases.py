@@ -108,9 +108,48 @@ CORPUS_TITLES = {
 }
 
 
+def _parts(text):
+    """The steps of the canonical pipeline timed one by one (group "parts", no ratio), to set a
+    job against the sum of its parts: the module's parse, digits, print and hash on the text that
+    is already canonical (no whitespace to skip, no member to reorder), the result `str` made from
+    the canonical bytes, orjson's parse and sorted print, and SHA-256 of the canonical bytes."""
+    canonical = qc.normalize_json(text)
+    out = canonical.encode()
+    value = orjson.loads(text)
+    rows = [
+        (
+            "part: quarn deterministic_hash, canonical text in",
+            lambda: qc.deterministic_hash(canonical),
+            MODULE,
+        ),
+        ("part: str of the canonical bytes (result object)", lambda: out.decode(), FLOOR),
+        ("part: orjson loads", lambda: orjson.loads(text), PEER),
+        ("part: orjson dumps, sorted", lambda: orjson.dumps(value, option=peers.SORT), PEER),
+        ("part: sha256 of the canonical bytes", lambda: peers.sha256(out).hexdigest(), FLOOR),
+    ]
+    sizes = [len(out), len(out), len(text.encode()), len(out), len(out)]
+
+    def check():
+        # The parts redo the whole job's work: the canonical text is its own canonical text.
+        assert qc.deterministic_hash(canonical) == qc.deterministic_hash(text) == _sha256_of(out)
+
+    jobs = [Job(name, fn, role, group="parts", size=n) for (name, fn, role), n in zip(rows, sizes)]
+    return jobs, check
+
+
 def corpus_document(directory, name):
     text = documents.corpus_document(directory, name)
-    return _canonical(f"corpus-{name}", f"canonical text + hash, {CORPUS_TITLES[name]}", text)
+    case = _canonical(f"corpus-{name}", f"canonical text + hash, {CORPUS_TITLES[name]}", text)
+    jobs, check_parts = _parts(text)
+    case.jobs += jobs
+    check_whole = case.check
+
+    def check():
+        check_whole()
+        check_parts()
+
+    case.check = check
+    return case
 
 
 # What a call's keyword arguments typically hold, recorded with every record.
