@@ -71,15 +71,28 @@ def parse_number(text):
             break
         if x > 0:
             raise OutOfRange(len(text))
-        f, x = f / 1e308, x + 308
+        f, x = _ieee(f, 1e308, divide=True), x + 308
     else:
         if x >= 0:
-            f = f * POW10[x]
+            f = _ieee(f, POW10[x], divide=False)
             if math.isinf(f):
                 raise OutOfRange(len(text))
         else:
-            f = f / POW10[-x]
+            f = _ieee(f, POW10[-x], divide=True)
     return ("d", -f if minus else f)
+
+
+def _ieee(a, b, divide):
+    """a / b or a * b of two positive doubles, rounded once to the nearest double (ties to even)
+    from the exact rational result, as IEEE arithmetic does. Python's own float operators round
+    twice where the interpreter computes on x87 registers (32-bit x86 builds), which would make
+    the reference, not the module, depend on the CPU."""
+    (n1, d1), (n2, d2) = a.as_integer_ratio(), b.as_integer_ratio()
+    num, den = (n1 * d2, d1 * n2) if divide else (n1 * n2, d1 * d2)
+    try:
+        return num / den  # int / int is correctly rounded, subnormal results included
+    except OverflowError:
+        return math.inf
 
 
 def layout(f):
