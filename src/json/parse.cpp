@@ -1,6 +1,8 @@
 #include "json/parse.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -11,14 +13,18 @@ namespace quarn::json {
 namespace {
 
 // A growable stack of trivially copyable records, written in place: the
-// members and elements of the containers being read, innermost last.
-template <class T>
+// members and elements of the containers being read, innermost last. The
+// first N records live inside the object, so a small document's containers
+// cost no allocation; past them the records move to the heap.
+template <class T, std::size_t N>
 class ScratchStack {
  public:
   ScratchStack() = default;
   ScratchStack(const ScratchStack&) = delete;
   ScratchStack& operator=(const ScratchStack&) = delete;
-  ~ScratchStack() { std::free(data_); }
+  ~ScratchStack() {
+    if (data_ != local()) std::free(data_);
+  }
 
   // Constructs the next record in place from `args`.
   template <class... Args>
@@ -31,20 +37,29 @@ class ScratchStack {
   std::size_t size() const noexcept { return size_; }
   T* data() noexcept { return data_; }
   void truncate(std::size_t n) noexcept { size_ = n; }
-  void reserve(std::size_t n) {
-    if (n <= capacity_) return;
-    void* p = std::realloc(data_, n * sizeof(T));
+
+ private:
+  T* local() noexcept { return reinterpret_cast<T*>(local_); }
+
+  [[gnu::noinline]] void grow() {
+    if (capacity_ > SIZE_MAX / 2 / sizeof(T)) throw std::bad_alloc();
+    const std::size_t n = capacity_ * 2;
+    void* p;
+    if (data_ == local()) {
+      p = std::malloc(n * sizeof(T));
+      if (p != nullptr) std::memcpy(p, data_, size_ * sizeof(T));
+    } else {
+      p = std::realloc(data_, n * sizeof(T));
+    }
     if (p == nullptr) throw std::bad_alloc();
     data_ = static_cast<T*>(p);
     capacity_ = n;
   }
 
- private:
-  [[gnu::noinline]] void grow() { reserve(capacity_ < 64 ? 64 : capacity_ * 2); }
-
-  T* data_ = nullptr;
+  alignas(T) unsigned char local_[N * sizeof(T)];
+  T* data_ = local();
   std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  std::size_t capacity_ = N;
 };
 
 // Values travel back in registers (a JsonValue is two machine words): writing
@@ -54,12 +69,7 @@ class ScratchStack {
 class Parser {
  public:
   Parser(std::string_view text, Arena& arena, StringStorage strings)
-      : r_(text), arena_(arena), borrow_(strings == StringStorage::Borrow) {
-    // Room for the members and elements of the open containers: one
-    // allocation each instead of a run of small ones for small documents.
-    values_.reserve(64);
-    members_.reserve(64);
-  }
+      : r_(text), arena_(arena), borrow_(strings == StringStorage::Borrow) {}
 
   bool parse_document(JsonValue& out) {
     r_.skip_whitespace();
@@ -202,8 +212,10 @@ class Parser {
   bool borrow_;
   bool failed_ = false;
   std::string scratch_;
-  ScratchStack<JsonValue> values_;
-  ScratchStack<JsonMember> members_;
+  // Room for the members and elements of the open containers of a small
+  // document (3 KB of the C stack together).
+  ScratchStack<JsonValue, 64> values_;
+  ScratchStack<JsonMember, 64> members_;
   KeyOrderMemo key_order_;
 };
 
