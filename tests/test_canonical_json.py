@@ -47,6 +47,21 @@ def test_canonical_text(text, expected):
     assert qc.normalize_json(text) == expected
 
 
+def _wide(n, inner):
+    # An object whose members, and an array whose elements, number n around a
+    # container of `inner` entries, with earlier siblings still open.
+    obj = {f"k{i:03d}": i for i in range(n)}
+    obj["k000"] = {"a": list(range(inner)), "o": {f"m{i}": [i] for i in range(inner)}}
+    return [list(range(n)), obj, [obj] * 2]
+
+
+@pytest.mark.parametrize("n,inner", [(63, 1), (64, 0), (65, 65), (30, 40), (10, 300), (300, 300)])
+def test_wide_containers_inside_open_ones(n, inner):
+    value = _wide(n, inner)
+    text = json.dumps(value, indent=1).replace('"k000"', '"k000": 0, "k000"', 1)
+    assert qc.normalize_json(text) == json.dumps(value, sort_keys=True, separators=(",", ":"))
+
+
 NUMBERS = [
     ("0", "0"), ("-0", "-0.0"), ("-0.0", "-0.0"), ("1.0", "1.0"), ("1e2", "100.0"), ("1E2", "100.0"),
     ("0.1e1", "1.0"), ("100e-2", "1.0"), ("1e15", "1000000000000000.0"), ("1e16", "1e+16"), ("1e21", "1e+21"),
