@@ -183,10 +183,11 @@ constexpr std::uint64_t kCut = 1844674407370955161ull;  // (2^64 - 1) / 10
 QUARN_ALWAYS_INLINE int Reader::take_wide_digits(Decimal& d) noexcept {
   // Up to eight digits a step while eight bytes remain, within the 19 that
   // always fit; the callers' loops take what is left. The first byte is a
-  // digit; numbers of one or two digits (counts, small prices) are left to the
-  // loops, for which the step costs more than it saves.
+  // digit; runs of one to three digits (counts, small prices, the integer part
+  // of a coordinate) are left to the loops, for which the step costs more
+  // than it saves.
   int taken = 0;
-  if (end_ - cur_ < 8 || !is_digit(cur_[1]) || !is_digit(cur_[2])) return 0;
+  if (end_ - cur_ < 8 || !is_digit(cur_[1]) || !is_digit(cur_[2]) || !is_digit(cur_[3])) return 0;
   while (end_ - cur_ >= 8) {
     std::uint64_t v;
     const int k = detail::leading_digits8(cur_, 19 - d.taken, v);
