@@ -1,7 +1,7 @@
 # quarn_export_only_init(target): the module exports PyInit_quarn_core and
-# nothing else, neither its own symbols nor those of a statically linked
-# libcrypto (whose objects are built with default visibility). Windows DLLs
-# export only what is declared for export, which is already just the init.
+# nothing else, also none of the symbols of static libraries linked into it
+# whose objects are built with default visibility. Windows DLLs export only
+# what is declared for export, which is already just the init.
 
 include(CheckLinkerFlag)
 

@@ -2,9 +2,9 @@
 // implementations written straight from the rules of the format (number
 // conversion and layout, UTF-8 validation and lossy decoding, Base64), kept
 // deliberately simple so that they share no code or shortcut with the module.
+// SHA-256 is the module's portable path, which its own checks compare with
+// Python's hashlib and every hardware path with.
 #pragma once
-
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <charconv>
@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "base/buffer.h"
+#include "base/sha256.h"
+#include "base/sha256_paths.h"
 #include "json/value.h"
 
 // A failed check ends the process: libFuzzer records the input as a crash.
@@ -43,17 +45,11 @@ inline bool same_bits(double a, double b) {
   return x == y;
 }
 
-// SHA-256 in lower-case hex through OpenSSL's one-shot call.
+// SHA-256 in lower-case hex by the portable path, whatever path the CPU's dispatch chose.
 inline std::string sha256_hex(std::string_view bytes) {
-  unsigned char md[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), md);
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : md) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
+  quarn::Sha256 h(&quarn::sha256::compress_portable);
+  h.update(bytes.data(), bytes.size());
+  return std::string(quarn::as_view(h.finish()));
 }
 
 // ---- UTF-8 ------------------------------------------------------------------

@@ -19,7 +19,6 @@ jobs="${QUARN_FUZZ_JOBS:-1}"
 # clang, and compiler-rt with libFuzzer and the sanitizer runtimes.
 need=()
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
-dpkg -s libssl-dev >/dev/null 2>&1 || need+=(libssl-dev)
 if command -v clang++ >/dev/null 2>&1; then
   [ -e "$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a)" ] || need+=(libclang-rt-dev)
 fi

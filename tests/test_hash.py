@@ -77,3 +77,44 @@ def test_result_types():
     assert all(type(x) is str for x in pair)
     digest = qc.deterministic_hash('"x"')
     assert type(digest) is str and len(digest) == 64 and set(digest) <= set("0123456789abcdef")
+
+
+# Canonical texts of chosen lengths: every length up to three blocks, the padding boundaries
+# (55 bytes leave room for the length in the last block, 56 do not) and whole blocks around
+# larger multiples of 64, and around the 16 KB and 64 KB pieces the printed text is hashed in.
+PADDING_EDGES = sorted(
+    set(range(1, 193))
+    | {
+        64 * k + d
+        for k in (4, 7, 8, 15, 16, 63, 64, 255, 256, 1023, 1024)
+        for d in (-9, -8, -1, 0, 1, 55, 56, 57)
+    }
+    | {base + d for base in (16 * 1024, 64 * 1024, 128 * 1024) for d in range(-66, 67, 3)}
+)
+
+
+def canonical_of_length(n, variant):
+    """A document whose canonical text is `n` UTF-8 bytes, written with whitespace and (for
+    the object variant) members out of order, so that the hashed text is the module's own."""
+    if n == 1:
+        return " 7 ", "7"
+    if variant == "ascii" or n < 20:
+        body = "".join(chr(97 + i % 26) for i in range(n - 2))
+        return f' "{body}" ', f'"{body}"'
+    if variant == "utf-8":  # two-byte characters, the last one narrower where n is odd
+        body = "é" * ((n - 2) // 2) + "x" * ((n - 2) % 2)
+        return f'"\\u00e9{body[1:]}"', f'"{body}"'
+    body = "q" * (n - len('{"a":1,"b":""}'))
+    return f'{{ "b" : "{body}", "a" : 1 }}', f'{{"a":1,"b":"{body}"}}'
+
+
+@pytest.mark.parametrize("variant", ["ascii", "utf-8", "object"])
+@pytest.mark.parametrize("length", PADDING_EDGES)
+def test_hash_at_every_padding_boundary(length, variant):
+    doc, canonical = canonical_of_length(length, variant)
+    data = canonical.encode()
+    assert len(data) == length and qc.normalize_json(doc) == canonical
+    digest = hashlib.sha256(data).hexdigest()
+    assert qc.deterministic_hash(doc) == digest
+    assert qc.normalize_and_hash(doc) == (canonical, digest)
+    assert qc.process_export_payload(doc, None)[2] == digest
