@@ -3,12 +3,27 @@
 // and is compiled for its instructions alone; sha256_dispatch.cpp asks the CPU
 // once which of them it can run and keeps the choice. The portable path is
 // always built and is the reference the others are checked against.
+//
+// A hardware path is left out of the build with its macro:
+//   QUARN_SHA256_NO_X86_SHA     x86 SHA extensions (x86-64 and 32-bit x86)
+//   QUARN_SHA256_NO_ARMV8_SHA2  ARMv8 SHA-2 instructions (little-endian AArch64)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "base/sha256.h"
+
+#if !defined(QUARN_SHA256_NO_X86_SHA) &&                                                 \
+    (defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)) && \
+    !defined(_M_ARM64EC) && (defined(__GNUC__) || defined(__clang__) || defined(_MSC_VER))
+#define QUARN_SHA256_X86_SHA 1
+#endif
+
+#if !defined(QUARN_SHA256_NO_ARMV8_SHA2) && (defined(__aarch64__) || defined(_M_ARM64)) && \
+    !defined(__ARM_BIG_ENDIAN) && (defined(__GNUC__) || defined(__clang__) || defined(_MSC_VER))
+#define QUARN_SHA256_ARMV8_SHA2 1
+#endif
 
 namespace quarn::sha256 {
 
