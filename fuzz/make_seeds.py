@@ -179,6 +179,11 @@ def main():
         # mode (0 reads the text as it is), start and cut of the range, text
         "fuzz_scan": write(out, "fuzz_scan", [bytes([m, i, 7 * i % 256]) + t
                                               for i, t in enumerate(texts[:200]) for m in (0, 1, 2, 3)]),
+        # Ten header bytes (offset, rounds, split seed), then messages around the block edges.
+        "fuzz_sha256": write(out, "fuzz_sha256",
+                             [bytes([n % 64, n % 8, n % 256, 3, 5, 7, 11, 13, 17, 19]) + b"q" * n
+                              for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 127, 128, 1000, 4096)] +
+                             [bytes([7, 2, 9, 9, 9, 9, 9, 9, 9, 9]) + t for t in texts[:100]]),
     }  # fmt: skip
     for target, n in counts.items():
         print("%-18s %d seeds" % (target, n))
