@@ -12,7 +12,7 @@ import orjson
 import pytest
 
 import quarn_core as qc
-from bench import cases, documents, harness, memory, peers, report
+from bench import cases, documents, harness, memory, peers, report, sha256
 from bench.run import _release, corpus_skips, main, select
 from tests.support.messages import Span
 from tests.support.spans import span_args
@@ -458,3 +458,33 @@ def test_corpus_checks_catch_disagreement(corpus, case_name, target, attribute, 
     monkeypatch.setattr(target, attribute, sabotage)
     with pytest.raises(AssertionError):
         case.check()
+
+
+PROGRAM_OUTPUT = """openssl: OpenSSL 3.0.19 27 Jan 2026
+time 64 portable 6.0e-07 0.02 40
+time 64 x86-sha 1.0e-07 0.01 40
+time 64 openssl 5.0e-07 0.03 40
+"""
+MASKED_OUTPUT = PROGRAM_OUTPUT.replace("openssl 5.0e-07", "openssl 9.0e-07")
+
+
+def test_sha256_case_sets_the_paths_beside_openssl(monkeypatch):
+    # The selected hardware path is the primary job; the portable path is judged against the
+    # masked OpenSSL of the second run, the hardware path against the plain one.
+    monkeypatch.setattr(sha256, "SIZES", {"64": 64})
+    monkeypatch.setattr(sha256, "CASES", ["sha256-64"])
+    monkeypatch.setattr(sha256, "libcrypto_path", lambda: "/lib/libcrypto.so.3")
+    monkeypatch.setattr(sha256, "check_program", lambda: "check_sha256")
+    runs = {False: PROGRAM_OUTPUT, True: MASKED_OUTPUT}
+    monkeypatch.setattr(sha256, "_run_program", lambda b, lib, q, env: sha256.parse(runs[bool(env)]))
+    case = sha256.results(quick=True)["sha256-64"]
+    rows = {r["name"]: r for r in case["rows"]}
+    assert [r["name"] for r in case["rows"] if r["primary"]] == ["quarn x86-sha"]
+    assert rows["OpenSSL SHA256()"]["ratio"] == pytest.approx(0.2)
+    assert rows["OpenSSL SHA256(), SHA extensions masked"]["median"] == 9.0e-07
+    notes = dict(case["notes"])
+    assert notes["speed of x86-sha / OpenSSL's (goal ≥ 0.95)"] == pytest.approx(5.0)
+    assert notes[
+        "speed of portable / OpenSSL's with its SHA extensions masked, same loop (goal ≥ 0.6)"
+    ] == pytest.approx(1.5)
+    assert "OpenSSL 3.0.19" in case["title"]
