@@ -15,12 +15,10 @@ namespace {
 
 constexpr std::uint32_t rotr(std::uint32_t x, int n) noexcept { return (x >> n) | (x << (32 - n)); }
 
-constexpr std::uint32_t big_sigma0(std::uint32_t x) noexcept {
-  return rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22);
-}
-constexpr std::uint32_t big_sigma1(std::uint32_t x) noexcept {
-  return rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25);
-}
+// Sigma0(x) = ROTR2 ^ ROTR13 ^ ROTR22 and Sigma1(x) = ROTR6 ^ ROTR11 ^ ROTR25, with
+// the rotations nested so that fewer values are live at once.
+constexpr std::uint32_t big_sigma0(std::uint32_t x) noexcept { return rotr(x ^ rotr(x ^ rotr(x, 9), 11), 2); }
+constexpr std::uint32_t big_sigma1(std::uint32_t x) noexcept { return rotr(x ^ rotr(x ^ rotr(x, 14), 5), 6); }
 constexpr std::uint32_t small_sigma0(std::uint32_t x) noexcept { return rotr(x, 7) ^ rotr(x, 18) ^ (x >> 3); }
 constexpr std::uint32_t small_sigma1(std::uint32_t x) noexcept {
   return rotr(x, 17) ^ rotr(x, 19) ^ (x >> 10);
@@ -30,9 +28,11 @@ constexpr std::uint32_t small_sigma1(std::uint32_t x) noexcept {
 constexpr std::uint32_t choose(std::uint32_t e, std::uint32_t f, std::uint32_t g) noexcept {
   return g ^ (e & (f ^ g));
 }
-// Maj(a, b, c) = (a & b) ^ (a & c) ^ (b & c): where a and b agree take them, else c.
+// Maj(a, b, c) = (a & b) ^ (a & c) ^ (b & c): where a and b differ take c,
+// else b. The next round's b ^ c is this round's a ^ b, so the compiler
+// computes each such term once.
 constexpr std::uint32_t majority(std::uint32_t a, std::uint32_t b, std::uint32_t c) noexcept {
-  return (a & b) | (c & (a | b));
+  return b ^ ((a ^ b) & (b ^ c));
 }
 
 inline std::uint32_t load_big_endian(const unsigned char* p) noexcept {
