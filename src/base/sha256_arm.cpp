@@ -14,6 +14,8 @@
 
 // Where the whole file is built for the instructions (the build does so for
 // compilers whose arm_neon.h offers them only then), no attribute is needed.
+// GCC's arm_neon.h declares the SHA-2 intrinsics for "+crypto" (SHA-2 and
+// AES), and a function may inline only what its own target covers.
 #if defined(__ARM_FEATURE_SHA2)
 #define QUARN_TARGET_SHA2
 #elif defined(__clang__)
