@@ -16,10 +16,12 @@
 //       COUNT random messages, each hashed whole by the portable path and in
 //       random pieces by every other available path, then digests of digests:
 //       exits 1 on any difference
-//   check_sha256 time LIBCRYPTO [--sizes 64,1024,...] [--seconds S]
+//   check_sha256 time LIBCRYPTO [--sizes 64,1024,...] [--milliseconds M]
 //       time per digest of every available path and of the one-shot SHA256()
 //       of the libcrypto shared library named, loaded with dlopen (nothing of
-//       OpenSSL is compiled in), interleaved in one loop
+//       OpenSSL is compiled in), interleaved in one loop for about M ms per
+//       size; per size and job a line "time SIZE JOB MEDIAN SPREAD ROUNDS
+//       RATIO", RATIO being the median of the rounds' time / OpenSSL's time
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -268,14 +270,14 @@ int time_paths(int argc, char** argv) {
         }
       }
     }
-    // Calls per batch: about 2 ms of work for each job.
+    // Calls per batch: about 5 ms of work for each job.
     std::vector<std::size_t> calls(jobs);
     for (std::size_t job = 0; job < jobs; ++job) {
       run(job, 4);
       const double t0 = seconds_now();
       run(job, 16);
       const double one = std::max((seconds_now() - t0) / 16, 1e-9);
-      calls[job] = std::max<std::size_t>(1, static_cast<std::size_t>(0.002 / one));
+      calls[job] = std::max<std::size_t>(1, static_cast<std::size_t>(0.005 / one));
     }
     std::vector<std::vector<double>> samples(jobs);
     const double end = seconds_now() + budget;
@@ -287,14 +289,20 @@ int time_paths(int argc, char** argv) {
         samples[job].push_back((seconds_now() - t0) / static_cast<double>(calls[job]));
       }
     } while (seconds_now() < end || samples[0].size() < 5);
+    // Per job: the median time, the quartiles' half distance relative to it,
+    // the rounds, and the median over the rounds of its time / OpenSSL's time
+    // in the same round (robust to a machine that others keep busy).
     for (std::size_t job = 0; job < jobs; ++job) {
-      std::vector<double>& s = samples[job];
+      std::vector<double> ratio(samples[job].size());
+      for (std::size_t r = 0; r < ratio.size(); ++r) ratio[r] = samples[job][r] / samples[jobs - 1][r];
+      std::sort(ratio.begin(), ratio.end());
+      std::vector<double> s = samples[job];
       std::sort(s.begin(), s.end());
       const double median = s[s.size() / 2];
       const double q1 = s[s.size() / 4], q3 = s[(3 * s.size()) / 4];
-      std::printf("time %zu %s %.6e %.4f %zu\n", size,
+      std::printf("time %zu %s %.6e %.4f %zu %.4f\n", size,
                   job < paths.size() ? quarn::sha256::path_name(paths[job]) : "openssl", median,
-                  (q3 - q1) / 2 / median, s.size());
+                  (q3 - q1) / 2 / median, s.size(), ratio[ratio.size() / 2]);
     }
     if (sink == 1) std::printf("\n");  // keeps the work from being optimized away
   }
