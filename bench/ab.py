@@ -38,8 +38,8 @@ def load(path):
     sys.modules, so that two builds live side by side."""
     path = Path(path).resolve()
     loader = importlib.machinery.ExtensionFileLoader(NAME, str(path))
-    spec = importlib.util.spec_from_file_location(NAME, str(path), loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location(NAME, str(path), loader=loader)
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module
 
