@@ -111,7 +111,18 @@ def replace_block(text, block):
     return text[:start] + block + text[end + len(END) :]
 
 
-def publish(results, docs=DOCS, readme=README, draw=report.draw):
+def draw_small(results, path):
+    """The chart of `report.draw`, stored with a palette of 256 colours: the figures are tracked
+    files, and a palette image of bars and text is about a third of the full-colour one."""
+    from PIL import Image
+
+    report.draw(results, path)
+    with Image.open(path) as image:
+        small = image.convert("RGB").quantize(colors=256)
+    small.save(path, optimize=True)
+
+
+def publish(results, docs=DOCS, readme=README, draw=draw_small):
     """Write figures.md, chart.png and headline.png into `docs` and the headline into `readme`;
     returns the paths written. Raises ValueError for results that may not be published."""
     why = refusal(results)
