@@ -72,7 +72,8 @@ def figures_markdown(results):
     ]
     for case in results["cases"]:
         lines = report.case_lines(case)
-        out += ["### " + lines[0], *lines[1:], ""]
+        name, _, title = lines[0].partition(": ")
+        out += ["### " + name, "", title, *lines[1:], ""]
     return "\n".join(out)
 
 

@@ -57,7 +57,7 @@ def test_publish_writes_the_run_and_its_conditions(tmp_path):
             "orjson 3.13.0, protobuf 7.36.2 (upb backend); quarn_core 0.1.0 (commit abc1234); "
             "load average 3.2 before the run and 4.5 after it (other work shared the machine"
         ) in conditions
-    assert "### corpus-citm: t  [median of 3 interleaved rounds]" in figures
+    assert "### corpus-citm\n\nt  [median of 3 interleaved rounds]\n" in figures
     assert text.startswith("# quarn_core\n\nintro\n\n" + publish.BEGIN) and text.endswith(
         publish.END + "\n\nrest\n"
     )
