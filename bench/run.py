@@ -12,6 +12,7 @@ import importlib.util
 import itertools
 import json
 import platform
+import subprocess
 import sys
 import time
 import traceback
@@ -72,11 +73,53 @@ def _importable(name):
         return False
 
 
-def _meta(quick):
+def _load():
+    """The one-minute load average, or None where the system does not tell it."""
+    try:
+        return round(os.getloadavg()[0], 2)
+    except (AttributeError, OSError):
+        return None
+
+
+def _cpu():
+    """The CPU's model name, as Linux tells it; else what the platform module knows."""
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or None
+
+
+def _commit():
+    """The checked-out commit of the tree the bench runs from, marked when it has changes."""
+
+    def git(*args):
+        return subprocess.run(
+            ["git", *args], cwd=RESULTS.parent, capture_output=True, text=True, check=True
+        ).stdout
+
+    try:
+        commit = git("rev-parse", "--short", "HEAD").strip()
+        changed = git("status", "--porcelain", "--untracked-files=no").strip()
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    return commit + (" with uncommitted changes" if changed else "")
+
+
+def _meta(quick, partial=False):
+    import importlib.metadata
+
     import google.protobuf
     import orjson
     from google.protobuf.internal import api_implementation
 
+    try:
+        module = importlib.metadata.version("quarn-core")
+    except importlib.metadata.PackageNotFoundError:
+        module = None
     return {
         "mode": "quick" if quick else "full",
         "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
@@ -86,6 +129,12 @@ def _meta(quick):
         "orjson": orjson.__version__,
         "machine": platform.machine(),
         "cpus": os.cpu_count(),
+        "cpu": _cpu(),
+        "system": platform.platform(terse=True),
+        "quarn_core": module,
+        "commit": _commit(),
+        "partial": partial,
+        "load_before": _load(),
     }
 
 
@@ -156,14 +205,21 @@ def main(argv=None):
     parser.add_argument("--out", type=Path, default=RESULTS, help="directory for latest.md, .json and .png")
     parser.add_argument("--no-chart", action="store_true", help="skip drawing latest.png")
     parser.add_argument("--redraw", action="store_true", help="only draw latest.png again from latest.json")
+    parser.add_argument(
+        "--publish",
+        action="store_true",
+        help="also write the figures into docs/performance/ and the README's headline block "
+        "(every case must run; with --redraw: from latest.json, without running)",
+    )
     args = parser.parse_args(argv)
+    if args.publish and args.only:
+        parser.error("--publish needs every case: leave out --only")
     if args.redraw:
         from . import report
 
-        report.draw(
-            json.loads((args.out / "latest.json").read_text(encoding="utf-8")), args.out / "latest.png"
-        )
-        return 0
+        results = json.loads((args.out / "latest.json").read_text(encoding="utf-8"))
+        report.draw(results, args.out / "latest.png")
+        return _publish(results) if args.publish else 0
 
     missing = [m for m in ("quarn_core", "orjson", "google.protobuf", "matplotlib") if not _importable(m)]
     if missing:
@@ -184,7 +240,7 @@ def main(argv=None):
     corpus = args.corpus or documents.DEFAULT_CORPUS
     skipped, why = corpus_skips(selected, cases.CORPUS_CASES, corpus, args.corpus is not None)
     settings = harness.QUICK if args.quick else harness.FULL
-    results = {"meta": _meta(args.quick), "cases": [], "failed": []}
+    results = {"meta": _meta(args.quick, partial=bool(args.only)), "cases": [], "failed": []}
     if why:
         print(why, flush=True)
         results["skipped"] = {"cases": skipped, "why": why}
@@ -235,6 +291,7 @@ def main(argv=None):
             flush=True,
         )
     results["meta"]["seconds"] = round(time.perf_counter() - start, 1)
+    results["meta"]["load_after"] = _load()
     print(f"\n{report.RATIO_HELP}\nTotal {results['meta']['seconds']:.0f} s.")
 
     args.out.mkdir(parents=True, exist_ok=True)
@@ -245,7 +302,21 @@ def main(argv=None):
         report.draw(results, args.out / "latest.png")
         written.append("latest.png")
     print(f"Wrote {', '.join(str(args.out / w) for w in written)}")
-    return 1 if results["failed"] else 0
+    if results["failed"]:
+        return 1
+    return _publish(results) if args.publish else 0
+
+
+def _publish(results):
+    from . import publish
+
+    try:
+        written = publish.publish(results)
+    except ValueError as e:
+        print(e, file=sys.stderr)
+        return 1
+    print(f"Published {', '.join(str(path.relative_to(publish.ROOT)) for path in written)}")
+    return 0
 
 
 if __name__ == "__main__":
