@@ -154,5 +154,7 @@ def dump(value):
         return json.dumps(value, ensure_ascii=False)
     if isinstance(value, list):
         return "[" + ",".join(dump(v) for v in value) + "]"
-    items = sorted(value.items(), key=lambda kv: kv[0].encode("utf-8"))
+    # surrogatepass: the standard parser lets lone surrogate escapes into names; a document
+    # holding one may still fail first on a number, which dump must then report.
+    items = sorted(value.items(), key=lambda kv: kv[0].encode("utf-8", "surrogatepass"))
     return "{" + ",".join(json.dumps(k, ensure_ascii=False) + ":" + dump(v) for k, v in items) + "}"
