@@ -13,8 +13,8 @@
 # the version named, musl, mingw-w64, macOS's libSystem stubs) and links its
 # own libc++, libc++abi and libunwind statically, so a module built here needs
 # the C library and nothing else. zig turns on trapping UndefinedBehaviorSanitizer
-# when no optimisation level is given; every build type below passes one, and
-# release builds say -fno-sanitize=all besides.
+# (and builds its C++ library so) when no optimisation level is given, as in a
+# Debug build; the optimised build types below also say -fno-sanitize=all.
 
 foreach(var QUARN_ZIG QUARN_ZIG_TARGET)
   if(NOT DEFINED ${var} AND DEFINED ENV{${var}})
@@ -77,6 +77,33 @@ foreach(config RELEASE MINSIZEREL)
 endforeach()
 set(CMAKE_CXX_FLAGS_RELWITHDEBINFO_INIT "-fno-sanitize=all")
 set(CMAKE_C_FLAGS_RELWITHDEBINFO_INIT "-fno-sanitize=all")
+
+# zig builds its C++ library for each target, optimisation level and use of
+# link-time optimisation the first time a program links with it (a minute or
+# two each). CMake's checks therefore only compile (naming the target makes
+# CMake identify the compiler by compiling alone), and what the project's link
+# checks would find is given here instead: for ELF, lld optimises at link time
+# and reads version scripts; zig's Mach-O linker does neither and has no
+# -exported_symbol; for Windows, zig's C library for mingw-w64 misses math
+# functions when linked with link-time optimisation, so that is left off.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+set(CMAKE_C_COMPILER_TARGET ${QUARN_ZIG_TARGET})
+set(CMAKE_CXX_COMPILER_TARGET ${QUARN_ZIG_TARGET})
+if(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+  set(QUARN_TOOLCHAIN_IPO OFF)
+  set(QUARN_HAS_EXPORTED_SYMBOL 0 CACHE INTERNAL "zig's Mach-O linker has no -exported_symbol")
+  # zig's Mach-O linker crashes on -bundle (CMake's flag for a module on
+  # macOS); the module is linked as a dynamic library, which CPython loads
+  # just the same.
+  file(WRITE "${_quarn_zig_bin}/macos-rules.cmake"
+       "set(CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS \"-shared -Wl,-headerpad_max_install_names\")\n")
+  set(CMAKE_USER_MAKE_RULES_OVERRIDE_CXX "${_quarn_zig_bin}/macos-rules.cmake")
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(QUARN_TOOLCHAIN_IPO OFF)
+else()
+  set(QUARN_TOOLCHAIN_IPO ON)
+  set(QUARN_HAS_VERSION_SCRIPT 1 CACHE INTERNAL "lld reads version scripts")
+endif()
 
 # Nothing of this machine's own libraries and headers belongs in the build.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
