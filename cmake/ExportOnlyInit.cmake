@@ -7,7 +7,13 @@ include(CheckLinkerFlag)
 
 function(quarn_export_only_init target)
   if(APPLE)
-    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_PyInit_quarn_core")
+    # Apple's linker has the flag; zig's Mach-O linker (a cross build's link
+    # check, cmake/zig-toolchain.cmake) has not, and there the symbols of the
+    # module's own code stay hidden by their visibility alone.
+    check_linker_flag(CXX "LINKER:-exported_symbol,_PyInit_quarn_core" QUARN_HAS_EXPORTED_SYMBOL)
+    if(QUARN_HAS_EXPORTED_SYMBOL)
+      target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_PyInit_quarn_core")
+    endif()
   elseif(NOT WIN32)
     set(map ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/quarn_core.map)
     check_linker_flag(CXX "LINKER:--version-script=${map}" QUARN_HAS_VERSION_SCRIPT)
