@@ -34,6 +34,10 @@ if(QUARN_ZIG_TARGET MATCHES "-linux")
     # The C library's name on musl systems, which the module is to record
     # (CMakeLists.txt renames zig's libc.so to it).
     set(QUARN_ZIG_MUSL_LIBC "libc.musl-${_quarn_zig_arch}.so.1")
+  else()
+    # The module then carries what its unwinder needs of libpthread and libdl
+    # (CMakeLists.txt adds src/platform/glibc_unwind.cpp).
+    set(QUARN_ZIG_GLIBC ON)
   endif()
 elseif(QUARN_ZIG_TARGET MATCHES "-macos")
   set(CMAKE_SYSTEM_NAME Darwin)

@@ -9,6 +9,8 @@ The cases of 50 MB and more are skipped under the sanitizer build (QUARN_SANITIZ
 import base64
 import gc
 import hashlib
+import subprocess
+import sys
 from decimal import Decimal
 
 import pytest
@@ -569,3 +571,36 @@ def test_exceptions_from_hooks_only_rule_the_conversion_out(call):
             call(h)
         assert type(info.value) is TypeError and info.value.args == (UNSUPPORTED,)
     assert object_payload([hook(index=raising(ValueError("x")), float=lambda s: 0.5)], None)[0] == [0.5]
+
+
+# Memory runs out inside the call: the allocation failure unwinds through the module's C++
+# code to the call frame (the only test that throws a C++ exception through the unwinder the
+# module was linked with), which raises PanicException and names the call on standard error.
+OUT_OF_MEMORY = """
+import resource, sys, quarn_core
+huge = [[0]] * 3_000_000
+text = str(huge)
+calls = {"normalize_and_hash": lambda: quarn_core.normalize_and_hash(text),
+         "process_export_payload_pyobject": lambda: quarn_core.process_export_payload_pyobject(huge, None)}
+call = calls[sys.argv[1]]
+with open("/proc/self/statm") as f:
+    used = int(f.read().split()[0]) * resource.getpagesize()
+limits = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (used + (16 << 20), limits[1]))
+try:
+    call()
+except BaseException as e:
+    print(type(e).__name__, *e.args)
+resource.setrlimit(resource.RLIMIT_AS, limits)
+print(quarn_core.normalize_and_hash("[1]")[0])
+"""
+
+
+@pytest.mark.skipif(
+    SANITIZED or not sys.platform.startswith("linux"), reason="an address-space limit on Linux"
+)
+@pytest.mark.parametrize("name", ["normalize_and_hash", "process_export_payload_pyobject"])
+def test_running_out_of_memory_panics_and_the_module_goes_on(name):
+    r = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, name], capture_output=True, text=True)
+    assert (r.returncode, r.stdout.splitlines()) == (0, ["PanicException std::bad_alloc", "[1]"]), r.stderr
+    assert r.stderr == f"quarn_core: internal failure in {name}(): std::bad_alloc\n"
