@@ -588,6 +588,12 @@ with open("/proc/self/statm") as f:
 limits = resource.getrlimit(resource.RLIMIT_AS)
 resource.setrlimit(resource.RLIMIT_AS, (used + (16 << 20), limits[1]))
 try:
+    bytearray(64 << 20)
+    print("no limit")  # qemu-user ignores the limit
+    raise SystemExit
+except MemoryError:
+    pass
+try:
     call()
 except BaseException as e:
     print(type(e).__name__, *e.args)
@@ -602,5 +608,7 @@ print(quarn_core.normalize_and_hash("[1]")[0])
 @pytest.mark.parametrize("name", ["normalize_and_hash", "process_export_payload_pyobject"])
 def test_running_out_of_memory_panics_and_the_module_goes_on(name):
     r = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, name], capture_output=True, text=True)
+    if r.stdout == "no limit\n":
+        pytest.skip("the address-space limit is not enforced here")
     assert (r.returncode, r.stdout.splitlines()) == (0, ["PanicException std::bad_alloc", "[1]"]), r.stderr
     assert r.stderr == f"quarn_core: internal failure in {name}(): std::bad_alloc\n"
